@@ -1,0 +1,70 @@
+#include "quelmarstatus.h"
+
+#include "programstate.h"
+#include "link/devicepath.h"
+#include "ui_quelmarstatus.h"
+
+#include <QEvent>
+#include <QSerialPort>
+#include <QTimer>
+
+// Defined in this order: the name is set up before the mutex and outlives it.
+QString portName;
+QMutex portMutex;
+QTimer *pollTimer = nullptr;
+int meterAddress = 1;
+char pendingCommand[2] = {0, 0};
+bool portOpenFailed = false;
+int logcount = 0;
+
+QuelmarStatus::QuelmarStatus(QWidget *parent)
+    : QMainWindow(parent)
+{
+    ui = new Ui_QuelmarStatus;
+    ui->setupUi(this);
+
+    for (int n = 1; n <= 20; ++n)
+        ui->ComPort->addItem(QStringLiteral("COM%1").arg(n));
+
+    AddChange();
+
+    pollTimer = new QTimer(this);
+
+    ui->stopButton->setEnabled(false);
+
+    connect(ui->ClearButton, SIGNAL(clicked()), this, SLOT(ClearData()));
+    connect(ui->ClearButton_M, SIGNAL(clicked()), this, SLOT(ClearData()));
+    connect(ui->ComPort, SIGNAL(activated(int)), this, SLOT(PortChanged()));
+    connect(ui->browseButton, SIGNAL(clicked()), this, SLOT(setSaveFileName()));
+    connect(ui->startButton, SIGNAL(clicked()), this, SLOT(startlogging()));
+    connect(ui->stopButton, SIGNAL(clicked()), this, SLOT(stoplogging()));
+    connect(ui->addtButton, SIGNAL(clicked()), this, SLOT(AddtData()));
+    connect(ui->cleartButton, SIGNAL(clicked()), this, SLOT(CleartData()));
+    connect(pollTimer, SIGNAL(timeout()), this, SLOT(poller()));
+
+    setWindowTitle(tr("Quelmar Communicator 2.0.1beta"));
+
+    readSettings();
+
+    port = new QSerialPort(quelmar::devicePath(portName));
+
+    ui->ComPort->setEditText(portName);
+
+    PortOpen();
+}
+
+QuelmarStatus::~QuelmarStatus()
+{
+    // QSerialPort closes an open port when it is destroyed.
+    delete port;
+    port = nullptr;
+    writeSettings();
+    delete ui;
+}
+
+void QuelmarStatus::changeEvent(QEvent *e)
+{
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+}

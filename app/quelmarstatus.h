@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QSerialPort;
+class QEvent;
+class Ui_QuelmarStatus;
+namespace quelmar { struct ReadoutTexts; }
+
+// The one window. Its public slots are the program's whole logic; each
+// subsystem folder defines the slots it owns.
+class QuelmarStatus : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit QuelmarStatus(QWidget *parent = nullptr);
+    ~QuelmarStatus() override;
+
+    Ui_QuelmarStatus *form() const { return ui; }
+    QSerialPort *serialPort() const { return port; }
+
+public slots:
+    void ClearData();
+    void poller();
+    int RcvdVal(char msg[256], double vals[]);
+    int Rcvmsg(int add, double cmvals[]);
+    int chkadd(int Add, char msg[256]);
+    int rxchksum(char *msg);
+    void Txmsg(int add, char *cmd, int val1);
+    void UpdateDisp(double vals[150]);
+    void PortChanged();
+    void PortOpen();
+    void AddChange();
+    void CostCalc(double vals[150]);
+    void setSaveFileName();
+    void startlogging();
+    void stoplogging();
+    void AddtData();
+    void CleartData();
+    void readSettings();
+    void writeSettings();
+
+protected:
+    void changeEvent(QEvent *e) override;
+
+private:
+    // The data log's share of a readout pass.
+    void logStep(const quelmar::ReadoutTexts &texts);
+
+    Ui_QuelmarStatus *ui = nullptr;
+    QSerialPort *port = nullptr;
+};

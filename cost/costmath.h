@@ -1,0 +1,31 @@
+// Running-cost arithmetic and the money texts of the cost calculator.
+#pragma once
+
+#include <QString>
+
+namespace quelmar {
+
+struct Costs {
+    double now = 0;
+    double perHour = 0;
+    double perWeek = 0;
+    double perQuarter = 0;
+    double perYear = 0;
+};
+
+// Elapsed time, tariff and hours per day come in at single precision, as the
+// meter's time and the spin boxes are read; the energy (milliwatt-seconds)
+// at full precision. All arithmetic is done in double.
+Costs runningCosts(float elapsedSeconds, double energy, float centsPerKWh, float hoursPerDay);
+
+// "$" and the amount with five decimals, independent of the locale.
+QString moneyText(double amount);
+
+// Reads a money text back: every "$" removed, parsed at single precision.
+// Text that is not a finite number counts as 0.
+float parseMoney(const QString &text);
+
+// The audit total after adding `current` to `total` (both money texts).
+QString addToTotal(const QString &total, const QString &current);
+
+} // namespace quelmar

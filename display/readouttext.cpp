@@ -1,0 +1,72 @@
+#include "readouttext.h"
+
+#include <cmath>
+
+namespace quelmar {
+
+QString numberText(double value, int decimals)
+{
+    // QString::number is locale-independent: always "." and never grouped.
+    return QString::number(value, 'f', decimals);
+}
+
+namespace {
+
+QString timePart(double part)
+{
+    // Adding 0.0 turns a truncated -0 into 0, which would otherwise print "-0".
+    QString text = QString::number(part + 0.0, 'f', 0);
+    if (text.size() < 2)
+        text.prepend(QLatin1Char('0'));
+    return text;
+}
+
+} // namespace
+
+QString elapsedText(double t)
+{
+    // Worked in doubles so that huge or non-finite times cannot overflow an
+    // integer; for every realistic time the parts are exact integers.
+    const double h = std::trunc(t / 3600);
+    const double allMinutes = std::trunc(t / 60);
+    const double m = allMinutes - 60 * h;
+    const double s = std::trunc(t - 60 * allMinutes);
+    return timePart(h) + QLatin1Char(':') + timePart(m) + QLatin1Char(':') + timePart(s);
+}
+
+ReadoutTexts readoutTexts(const double *vals)
+{
+    ReadoutTexts t;
+    t.time = elapsedText(vals[2]);
+
+    const double e = vals[3] / 3600; // milliwatt-hours
+    t.energyBase = numberText(e, 3);
+    // The range is chosen on the unrounded value.
+    if (-1000 < e && e < 1000)
+        t.energyShown = t.energyBase + QLatin1String(" mWh");
+    else if (-1000000 < e && e < 1000000)
+        t.energyShown = numberText(e / 1000, 3) + QLatin1String(" Wh  ");
+    else
+        t.energyShown = numberText(e / 1000000, 3) + QLatin1String(" kWh");
+
+    t.power = numberText(vals[4] / 1000, 3);
+    t.volts = numberText(vals[5] / 1000000, 2);
+    t.current = numberText(vals[6] / 1000000, 3);
+    t.lead = vals[7] == 0.0;
+    t.powerFactor = numberText(vals[8] / 1000000, 3);
+    t.apparent = numberText(vals[9] / 1000, 3);
+    return t;
+}
+
+QString timeField(const ReadoutTexts &t) { return t.time + QLatin1String(" HMS"); }
+QString powerField(const ReadoutTexts &t) { return t.power + QLatin1String(" W    "); }
+QString voltsField(const ReadoutTexts &t) { return t.volts + QLatin1String(" V     "); }
+QString currentField(const ReadoutTexts &t) { return t.current + QLatin1String(" A     "); }
+QString apparentField(const ReadoutTexts &t) { return t.apparent + QLatin1String(" VA   "); }
+
+QString powerFactorField(const ReadoutTexts &t)
+{
+    return t.powerFactor + (t.lead ? QLatin1String(" Lead") : QLatin1String(" Lag "));
+}
+
+} // namespace quelmar

@@ -1,0 +1,41 @@
+// The texts of one readout pass, made from one measurement array. The same
+// number texts feed the data log, so they are built once, here, without
+// looking at the user's locale.
+#pragma once
+
+#include <QString>
+
+namespace quelmar {
+
+// Fixed-point text with `decimals` digits after a full stop, no grouping.
+QString numberText(double value, int decimals);
+
+// "h:mm:ss"-style text of an elapsed time in seconds; each part truncated
+// toward zero and padded to at least two digits, hours never wrapped.
+QString elapsedText(double seconds);
+
+struct ReadoutTexts {
+    // Number texts, in the order the readout writes them.
+    QString time;
+    QString energyBase;   // always milliwatt-hours, for the log
+    QString energyShown;  // in the range the readout picked, with its suffix
+    QString power;
+    QString volts;
+    QString current;
+    QString powerFactor;
+    bool lead = false;    // flag entry exactly 0.0
+    QString apparent;
+};
+
+// vals: the measurement array; entries 2 to 9 are read.
+ReadoutTexts readoutTexts(const double *vals);
+
+// The texts the seven readout fields show.
+QString timeField(const ReadoutTexts &t);
+QString powerField(const ReadoutTexts &t);
+QString voltsField(const ReadoutTexts &t);
+QString currentField(const ReadoutTexts &t);
+QString powerFactorField(const ReadoutTexts &t);
+QString apparentField(const ReadoutTexts &t);
+
+} // namespace quelmar

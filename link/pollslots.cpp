@@ -1,0 +1,61 @@
+// The poll cycle and the commands it sends.
+#include "app/quelmarstatus.h"
+
+#include "app/programstate.h"
+#include "link/protocol.h"
+#include "ui_quelmarstatus.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int kAttempts = 3;
+// Counts from this up come from reads holding several replies, or are the
+// clear acknowledgement: not one reading to show.
+constexpr int kFirstNotShown = 90;
+constexpr int kCostTab = 1;
+
+void setPending(char letter)
+{
+    pendingCommand[0] = letter;
+    pendingCommand[1] = 0;
+}
+
+} // namespace
+
+void QuelmarStatus::poller()
+{
+    if (portOpenFailed) {
+        ui->comerr->setText(QStringLiteral("Communication Error"));
+        return;
+    }
+
+    // A fresh array every cycle: no reading outlives the cycle that read it.
+    double vals[quelmar::kMeasurementCount] = {};
+    bool answered = false;
+    for (int attempt = 0; attempt < kAttempts && !answered; ++attempt) {
+        Txmsg(meterAddress, pendingCommand, 0);
+        const int r = Rcvmsg(meterAddress, vals);
+        if (r > 0) {
+            answered = true;
+            ui->comerr->clear();
+            if (r < kFirstNotShown)
+                UpdateDisp(vals);
+            if (ui->tabWidget->currentIndex() == kCostTab)
+                CostCalc(vals);
+        }
+    }
+    if (!answered)
+        ui->comerr->setText(QStringLiteral("Communication Error"));
+    setPending('S');
+}
+
+void QuelmarStatus::AddChange()
+{
+    setPending('A');
+}
+
+void QuelmarStatus::ClearData()
+{
+    setPending('E');
+}

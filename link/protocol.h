@@ -1,0 +1,52 @@
+// The meter's ASCII wire format: command frames we send, replies we accept.
+// Plain functions over bounded character buffers, shared by the window, the
+// simulated meter, the tests, the benchmarks and the fuzz targets.
+#pragma once
+
+#include <cstddef>
+
+namespace quelmar {
+
+// A command frame is built in a zero-filled buffer of this size.
+constexpr int kFrameBufferSize = 255;
+// One read takes at most this many bytes; the reply buffer holds one more
+// for the terminating NUL.
+constexpr int kReplyCapacity = 1024;
+constexpr int kReplyBufferSize = kReplyCapacity + 1;
+// Entries in one poll cycle's measurement array.
+constexpr int kMeasurementCount = 1024;
+
+// Two-character address text: "0%X" for 0..15, "%X" above. Writes at most
+// 9 characters and the NUL into out (which must hold 10).
+void addressText(int add, char out[10]);
+
+// Checksum text: "%X" of the sum, padded with "0" to four digits when the
+// sum is at most 0xFFF. Writes at most 10 characters and the NUL.
+void checksumText(int sum, char out[11]);
+
+// Sum of the bytes in [begin, end), each taken as a signed 8-bit value.
+int byteSum(const char *begin, const char *end);
+
+// Builds the command frame for address `add` and command text `cmd`
+// (at most 200 characters of it are used) into out, NUL-terminated, and
+// returns its length in bytes (the carriage return included, the NUL not).
+int buildFrame(int add, const char *cmd, char out[kFrameBufferSize]);
+
+// 1 when msg starts with ">" and the two characters after it read as the
+// hexadecimal number `add`; else 0.
+int checkAddress(int add, const char *msg);
+
+// 1 when the hexadecimal number after the first ";" equals the signed byte
+// sum from character 1 up to that ";"; else 0 (also when there is no ";").
+// Reads at most kReplyCapacity characters of msg.
+int checkChecksum(const char *msg);
+
+// Parses the fields after the header into vals and returns how many entries
+// it stored. vals must hold kMeasurementCount entries; msg is read up to its
+// NUL or kReplyCapacity characters, whichever comes first.
+int parseReply(const char *msg, double *vals);
+
+// True when msg starts with the clear acknowledgement ">%02dE" for `add`.
+bool isClearAck(int add, const char *msg);
+
+} // namespace quelmar

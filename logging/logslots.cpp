@@ -1,0 +1,82 @@
+// The Data Logging tab and the log step of every readout pass.
+#include "app/quelmarstatus.h"
+
+#include "app/programstate.h"
+#include "display/readouttext.h"
+#include "logging/logrecord.h"
+#include "ui_quelmarstatus.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+QString documentsFolder()
+{
+#ifdef Q_OS_WIN
+    QSettings shell(QSettings::UserScope, QStringLiteral("Microsoft"), QStringLiteral("Windows"));
+    shell.beginGroup(QStringLiteral("CurrentVersion/Explorer/Shell Folders"));
+    return shell.value(QStringLiteral("Personal")).toString();
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+#endif
+}
+
+} // namespace
+
+void QuelmarStatus::setSaveFileName()
+{
+    // A cancelled dialog empties the field on purpose: START then refuses.
+    const QString name =
+        QFileDialog::getSaveFileName(this, tr("Enter Log filename"), documentsFolder(), tr("CSV Files (*.csv)"));
+    ui->fileEdit->setText(name);
+}
+
+void QuelmarStatus::startlogging()
+{
+    ui->startButton->setEnabled(false);
+    ui->stopButton->setEnabled(true);
+
+    if (!quelmar::writeLogHeader(ui->fileEdit->text())) {
+        stoplogging();
+        QMessageBox box;
+        box.setText(QStringLiteral("Log File Error."));
+        box.setInformativeText(QStringLiteral("No file name selected!"));
+        box.exec();
+        return;
+    }
+
+    logcount = 2 * ui->lperiod->value() + 1;
+    ui->lperiod->setEnabled(false);
+    if (ui->logclear->isChecked())
+        ClearData();
+    ui->logclear->setEnabled(false);
+    ui->browseButton->setEnabled(false);
+    ui->fileEdit->setEnabled(false);
+}
+
+void QuelmarStatus::stoplogging()
+{
+    ui->stopButton->setEnabled(false);
+    ui->startButton->setEnabled(true);
+    ui->lperiod->setEnabled(true);
+    ui->logclear->setEnabled(true);
+    ui->browseButton->setEnabled(true);
+    ui->fileEdit->setEnabled(true);
+}
+
+void QuelmarStatus::logStep(const quelmar::ReadoutTexts &texts)
+{
+    const bool logging = !ui->startButton->isEnabled();
+    if (logging && logcount == 2 * ui->lperiod->value()) {
+        // A record that cannot be written whole waits for the next pass,
+        // with the countdown held where it is.
+        if (!quelmar::appendLogRecord(ui->fileEdit->text(), quelmar::logRecord(texts)))
+            return;
+    }
+    --logcount;
+    if (logcount == 0)
+        logcount = 2 * ui->lperiod->value();
+}

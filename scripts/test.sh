@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test through ctest.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+
+install_packages "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+configure_and_build "$BUILD"
+ctest --test-dir "$BUILD" --output-on-failure -j2

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+namespace quelmar {
+
+inline constexpr char kSettingsOrganisation[] = "Norvane";
+inline constexpr char kSettingsApplication[] = "Tovrik Communicator";
+inline constexpr char kPortKey[] = "ComPort";
+
+// The port was always written under "Quelmarstatus" and read under
+// "QuelmarStatus", which meet only in a store that ignores case (the Windows
+// registry). Elsewhere both spellings are folded to one group.
+inline QString settingsGroup(const char *spelling)
+{
+#ifdef Q_OS_WIN
+    return QString::fromLatin1(spelling);
+#else
+    return QString::fromLatin1(spelling).toLower();
+#endif
+}
+
+} // namespace quelmar

@@ -1,0 +1,23 @@
+// The one remembered value: the port name.
+#include "app/quelmarstatus.h"
+
+#include "app/programstate.h"
+#include "settings/settingskeys.h"
+
+#include <QSettings>
+
+void QuelmarStatus::readSettings()
+{
+    QSettings settings(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
+    settings.beginGroup(quelmar::settingsGroup("QuelmarStatus"));
+    portName = settings.value(quelmar::kPortKey).toString();
+    settings.endGroup();
+}
+
+void QuelmarStatus::writeSettings()
+{
+    QSettings settings(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
+    settings.beginGroup(quelmar::settingsGroup("Quelmarstatus"));
+    settings.setValue(quelmar::kPortKey, portName);
+    settings.endGroup();
+}

@@ -1,0 +1,140 @@
+#include "testsupport.h"
+
+#include "settings/settingskeys.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSettings>
+#include <QWidget>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPair::PtyPair()
+{
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return;
+    termios tio;
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    slaveKeeper = slave;
+    slavePath = QString::fromLocal8Bit(name);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+}
+
+PtyPair::~PtyPair()
+{
+    hangUp();
+}
+
+void PtyPair::send(const QByteArray &bytes)
+{
+    const char *p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0 && master >= 0) {
+        const ssize_t n = ::write(master, p, size_t(left));
+        if (n < 0 && errno == EAGAIN) {
+            pollfd pfd{master, POLLOUT, 0};
+            ::poll(&pfd, 1, 100);
+            continue;
+        }
+        if (n <= 0)
+            return;
+        p += n;
+        left -= n;
+    }
+    pollfd delivered{slaveKeeper, POLLIN, 0};
+    if (slaveKeeper >= 0 && !bytes.isEmpty())
+        ::poll(&delivered, 1, 1000);
+}
+
+QByteArray PtyPair::receive(int ms)
+{
+    QByteArray got;
+    if (master < 0)
+        return got;
+    pollfd pfd{master, POLLIN, 0};
+    if (::poll(&pfd, 1, ms) <= 0)
+        return got;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        got.append(buf, n);
+    }
+    return got;
+}
+
+void PtyPair::hangUp()
+{
+    if (slaveKeeper >= 0)
+        ::close(slaveKeeper);
+    if (master >= 0)
+        ::close(master);
+    slaveKeeper = master = -1;
+}
+
+ModalWatcher::ModalWatcher(QObject *parent)
+    : QObject(parent)
+{
+    connect(&timer, &QTimer::timeout, this, &ModalWatcher::poll);
+    timer.start(20);
+}
+
+void ModalWatcher::poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+    visibleAtBox << (window && window->isVisible());
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        seen << box->text() + QLatin1Char('|') + box->informativeText();
+        box->accept();
+    } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+        seen << dialog->windowTitle();
+        if (!fileAnswer.isEmpty()) {
+            dialog->selectFile(fileAnswer);
+            QMetaObject::invokeMethod(dialog, "accept");
+        } else {
+            dialog->reject();
+        }
+    } else {
+        seen << modal->metaObject()->className();
+        modal->close();
+    }
+}
+
+void useSettingsFolder(const QString &folder)
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+}
+
+void storePortName(const QString &name)
+{
+    QSettings s(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
+    s.beginGroup(quelmar::settingsGroup("Quelmarstatus"));
+    s.setValue(quelmar::kPortKey, name);
+}
+
+QString storedPortName()
+{
+    QSettings s(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
+    s.beginGroup(quelmar::settingsGroup("QuelmarStatus"));
+    return s.value(quelmar::kPortKey).toString();
+}
+
+bool hasStoredPortName()
+{
+    QSettings s(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
+    s.beginGroup(quelmar::settingsGroup("QuelmarStatus"));
+    return s.contains(quelmar::kPortKey);
+}

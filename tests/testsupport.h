@@ -1,0 +1,69 @@
+// Shared by the GUI tests: a real pseudo-terminal to play the meter on, a
+// watcher that answers modal boxes so no test can hang on one, and a
+// private settings store.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+// A pseudo-terminal pair. The program opens path(); the test reads what the
+// program sent and answers on the master side.
+class PtyPair
+{
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    bool isValid() const { return master >= 0; }
+    QString path() const { return slavePath; }
+    int masterFd() const { return master; }
+
+    // Writes bytes as the meter and waits until the program's side of the
+    // line can read them (a pty hands bytes over asynchronously).
+    void send(const QByteArray &bytes);
+    // Whatever the program has written so far, waiting up to `ms` for the
+    // first byte.
+    QByteArray receive(int ms = 0);
+    // Drops the meter's side: the program sees a hang-up.
+    void hangUp();
+
+private:
+    int master = -1;
+    int slaveKeeper = -1; // keeps the line up while the program reopens it
+    QString slavePath;
+};
+
+// Answers every modal box or dialog that opens while it lives, recording
+// the texts it saw. A test that expected no box checks texts() is empty.
+class ModalWatcher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ModalWatcher(QObject *parent = nullptr);
+    QStringList texts() const { return seen; }
+    // Whether the main window of the test was visible when a box came up.
+    QList<bool> windowVisibleAtBox() const { return visibleAtBox; }
+    void setWindowToWatch(QWidget *w) { window = w; }
+    // A file dialog gets this path; with none set it is cancelled.
+    void setFileAnswer(const QString &path) { fileAnswer = path; }
+
+private:
+    void poll();
+    QTimer timer;
+    QStringList seen;
+    QList<bool> visibleAtBox;
+    QWidget *window = nullptr;
+    QString fileAnswer;
+};
+
+// Points QSettings at a private folder and writes or reads the port name
+// where the program keeps it.
+void useSettingsFolder(const QString &folder);
+void storePortName(const QString &name);
+QString storedPortName();
+bool hasStoredPortName();
