@@ -95,7 +95,6 @@ void ModalWatcher::poll()
     QWidget *modal = QApplication::activeModalWidget();
     if (!modal)
         return;
-    visibleAtBox << (window && window->isVisible());
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         seen << box->text() + QLatin1Char('|') + box->informativeText();
         box->accept();

@@ -46,9 +46,6 @@ class ModalWatcher : public QObject
 public:
     explicit ModalWatcher(QObject *parent = nullptr);
     QStringList texts() const { return seen; }
-    // Whether the main window of the test was visible when a box came up.
-    QList<bool> windowVisibleAtBox() const { return visibleAtBox; }
-    void setWindowToWatch(QWidget *w) { window = w; }
     // A file dialog gets this path; with none set it is cancelled.
     void setFileAnswer(const QString &path) { fileAnswer = path; }
 
@@ -56,8 +53,6 @@ private:
     void poll();
     QTimer timer;
     QStringList seen;
-    QList<bool> visibleAtBox;
-    QWidget *window = nullptr;
     QString fileAnswer;
 };
 
