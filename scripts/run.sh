@@ -41,6 +41,6 @@ else
     # No display: run under a virtual one for a few seconds and keep a picture.
     SHOT=$RUNDIR/screenshot.png
     xvfb-run -a -s "-screen 0 640x520x24" bash -c \
-        "'$APP' & app=\$!; sleep 6; import -window root '$SHOT'; kill \$app; wait \$app 2>/dev/null || true"
+        "'$APP' & app=\$!; sleep 6; import -window root -crop 449x416+0+0 +repage '$SHOT'; kill \$app; wait \$app 2>/dev/null || true"
     echo "No display: ran under Xvfb for 6 s. Screenshot: $SHOT"
 fi

@@ -112,6 +112,29 @@ void ModalWatcher::poll()
     }
 }
 
+QString MeterSim::start(const QStringList &args)
+{
+    proc.setProgram(QStringLiteral(METERSIM_EXE));
+    proc.setArguments(args);
+    proc.setProcessChannelMode(QProcess::SeparateChannels);
+    proc.start();
+    if (!proc.waitForStarted(5000))
+        return QString();
+    for (int waited = 0; !proc.canReadLine() && waited < 5000; waited += 50)
+        proc.waitForReadyRead(50);
+    return QString::fromLocal8Bit(proc.readLine()).trimmed();
+}
+
+void MeterSim::stop()
+{
+    if (proc.state() == QProcess::NotRunning)
+        return;
+    proc.terminate();
+    if (!proc.waitForFinished(3000))
+        proc.kill();
+    proc.waitForFinished(1000);
+}
+
 void useSettingsFolder(const QString &folder)
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -54,6 +55,21 @@ private:
     QTimer timer;
     QStringList seen;
     QString fileAnswer;
+};
+
+// The simulated meter as a child process on its own pseudo-terminal.
+class MeterSim
+{
+public:
+    ~MeterSim() { stop(); }
+    // Starts the simulator with `args` and returns its terminal's path, or an
+    // empty string when it did not come up within a few seconds.
+    QString start(const QStringList &args);
+    void stop();
+    QProcess &process() { return proc; }
+
+private:
+    QProcess proc;
 };
 
 // Points QSettings at a private folder and writes or reads the port name
