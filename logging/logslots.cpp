@@ -6,6 +6,7 @@
 #include "logging/logrecord.h"
 #include "ui_quelmarstatus.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
@@ -20,7 +21,10 @@ QString documentsFolder()
     shell.beginGroup(QStringLiteral("CurrentVersion/Explorer/Shell Folders"));
     return shell.value(QStringLiteral("Personal")).toString();
 #else
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    // A documents folder that does not exist would only be offered as a
+    // file name; the dialog's own default is the better start then.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QDir(documents).exists() ? documents : QString();
 #endif
 }
 

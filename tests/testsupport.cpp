@@ -101,6 +101,9 @@ void ModalWatcher::poll()
     } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
         seen << dialog->windowTitle();
         if (!fileAnswer.isEmpty()) {
+            // A focused name field ignores selectFile().
+            if (QWidget *focused = dialog->focusWidget())
+                focused->clearFocus();
             dialog->selectFile(fileAnswer);
             QMetaObject::invokeMethod(dialog, "accept");
         } else {
