@@ -20,8 +20,9 @@ constexpr int kMeasurementCount = 1024;
 // 9 characters and the NUL into out (which must hold 10).
 void addressText(int add, char out[10]);
 
-// Checksum text: "%X" of the sum, padded with "0" to four digits when the
-// sum is at most 0xFFF. Writes at most 10 characters and the NUL.
+// Checksum text: "%X" of the sum with "0" in front for 0x100 to 0xFFF and
+// "00" in front below 0x100, so every frame we send has four digits (a sum
+// below 0x10 would have three). Writes at most 10 characters and the NUL.
 void checksumText(int sum, char out[11]);
 
 // Sum of the bytes in [begin, end), each taken as a signed 8-bit value.

@@ -1,0 +1,13 @@
+// A failed invariant stops the fuzzer with the condition and its line, and
+// libFuzzer saves the input that broke it.
+#pragma once
+
+#include <cstdio>
+
+#define FUZZ_REQUIRE(cond)                                                              \
+    do {                                                                                \
+        if (!(cond)) {                                                                  \
+            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond); \
+            __builtin_trap();                                                           \
+        }                                                                               \
+    } while (0)
