@@ -7,6 +7,7 @@ install_packages "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 configure_and_build "$BUILD"
 ctest --test-dir "$BUILD" --output-on-failure -j2
 
+cd "$ROOT"
 # The same tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer.
 cmake --preset asan >/dev/null
 cmake --build --preset asan
