@@ -124,6 +124,10 @@ int checkChecksum(const char *msg)
     // stop accumulating before the value could overflow.
     long long value = 0;
     bool tooLarge = false;
+    // A reply without checksum digits is no reply: junk such as "x;" would
+    // otherwise match its empty sum.
+    if (p >= len || hexDigit(msg[p]) < 0)
+        return 0;
     for (int d; p < len && (d = hexDigit(msg[p])) >= 0; ++p) {
         if (value > 0xFFFFFFFFLL)
             tooLarge = true;

@@ -38,7 +38,8 @@ int buildFrame(int add, const char *cmd, char out[kFrameBufferSize]);
 int checkAddress(int add, const char *msg);
 
 // 1 when the hexadecimal number after the first ";" equals the signed byte
-// sum from character 1 up to that ";"; else 0 (also when there is no ";").
+// sum from character 1 up to that ";"; else 0 (also when there is no ";" or
+// no digit after it).
 // Reads at most kReplyCapacity characters of msg.
 int checkChecksum(const char *msg);
 

@@ -164,7 +164,9 @@ void tst_Link::checksum_data()
     QTest::newRow("off by one") << QByteArray(">01S,5,6;0178\r") << 0;
     QTest::newRow("no separator") << QByteArray(">01S,5,6\r") << 0;
     QTest::newRow("nothing after it") << QByteArray(">01S,5,6;") << 0;
-    QTest::newRow("separator first") << QByteArray(";") << 1;
+    QTest::newRow("separator first, no digits") << QByteArray(";") << 0;
+    QTest::newRow("empty sum, no digits") << QByteArray("x;\r") << 0;
+    QTest::newRow("separator first, zero") << QByteArray(";0") << 1;
     QTest::newRow("separator second") << QByteArray(">;0") << 1;
     QTest::newRow("first character never counts") << QByteArray("x;0") << 1;
     QTest::newRow("high bytes count negative") << QByteArray(">\xff;FFFFFFFF") << 0;
