@@ -1,6 +1,8 @@
 // The Cost Calculator tab.
 #include "app/quelmarstatus.h"
 
+#include "app/fieldtext.h"
+
 #include "cost/costmath.h"
 #include "ui_quelmarstatus.h"
 
@@ -8,11 +10,11 @@ void QuelmarStatus::CostCalc(double vals[150])
 {
     const quelmar::Costs c = quelmar::runningCosts(float(vals[2]), vals[3], float(ui->cents->value()),
                                                    float(ui->hoursperday->value()));
-    ui->cost->setText(quelmar::moneyText(c.now));
-    ui->costph->setText(quelmar::moneyText(c.perHour));
-    ui->costpw->setText(quelmar::moneyText(c.perWeek));
-    ui->costpq->setText(quelmar::moneyText(c.perQuarter));
-    ui->costpy->setText(quelmar::moneyText(c.perYear));
+    quelmar::setTextIfChanged(ui->cost, quelmar::moneyText(c.now));
+    quelmar::setTextIfChanged(ui->costph, quelmar::moneyText(c.perHour));
+    quelmar::setTextIfChanged(ui->costpw, quelmar::moneyText(c.perWeek));
+    quelmar::setTextIfChanged(ui->costpq, quelmar::moneyText(c.perQuarter));
+    quelmar::setTextIfChanged(ui->costpy, quelmar::moneyText(c.perYear));
 }
 
 void QuelmarStatus::AddtData()

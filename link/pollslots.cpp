@@ -38,7 +38,9 @@ void QuelmarStatus::poller()
         const int r = Rcvmsg(meterAddress, vals);
         if (r > 0) {
             answered = true;
-            ui->comerr->clear();
+            // Clearing an empty label still repaints it: clear only an error.
+            if (!ui->comerr->text().isEmpty())
+                ui->comerr->clear();
             if (r < kFirstNotShown)
                 UpdateDisp(vals);
             if (ui->tabWidget->currentIndex() == kCostTab)

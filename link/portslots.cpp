@@ -25,7 +25,6 @@ void QuelmarStatus::PortChanged()
 
 void QuelmarStatus::PortOpen()
 {
-    QMessageBox box;
     // No poll may start while the box below runs its own event loop.
     pollTimer->stop();
     // QSerialPort refuses the Unbuffered flag; its reads never block, so a
@@ -38,6 +37,9 @@ void QuelmarStatus::PortOpen()
         port->setStopBits(QSerialPort::OneStop);
         portOpenFailed = false;
     } else {
+        // Built only when it is shown: no box to make and destroy on every
+        // successful open.
+        QMessageBox box;
         box.setInformativeText(
             QStringLiteral("Seriel Port could not open. Another application maybe using this port."));
         box.exec();

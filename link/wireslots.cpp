@@ -1,6 +1,7 @@
 // The wire slots: one frame out, whatever has arrived in.
 #include "app/quelmarstatus.h"
 
+#include "app/fieldtext.h"
 #include "app/programstate.h"
 #include "link/protocol.h"
 #include "ui_quelmarstatus.h"
@@ -23,7 +24,7 @@ void QuelmarStatus::Txmsg(int add, char *cmd, int val1)
     Q_UNUSED(val1);
     char frame[quelmar::kFrameBufferSize];
     const int length = quelmar::buildFrame(add, cmd, frame);
-    ui->TxLine->setText(QString::fromLatin1(frame, length));
+    quelmar::setTextIfChanged(ui->TxLine, QString::fromLatin1(frame, length));
 
     QMutexLocker lock(&portMutex);
     // A closed port (after a hang-up) fails the write without Qt's warning.
@@ -63,7 +64,7 @@ int QuelmarStatus::Rcvmsg(int add, double cmvals[])
             result = RcvdVal(msg, cmvals);
     }
 
-    ui->RcdLine->setText(QString::fromLatin1(msg));
+    quelmar::setTextIfChanged(ui->RcdLine, QString::fromLatin1(msg));
 
     if (quelmar::isClearAck(add, msg))
         return 99;

@@ -1,0 +1,9 @@
+// Heap allocations made by this process so far, counted at malloc, calloc
+// and realloc (Qt's containers allocate through them, as does operator new).
+#pragma once
+
+namespace quelmar::bench {
+
+long long allocationCount();
+
+} // namespace quelmar::bench

@@ -1,0 +1,110 @@
+// One poll cycle through the window, on a real pseudo-terminal with the
+// meter's reply already waiting: the frame out, the reply in, the readout,
+// and the cost calculator when its tab is showing.
+#include "alloccount.h"
+#include "replies.h"
+
+#include "app/programstate.h"
+#include "app/quelmarstatus.h"
+#include "testsupport.h"
+#include "ui_quelmarstatus.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// Kept out of line so a profiler can count the cycle's own instructions
+// (valgrind --tool=callgrind --toggle-collect='*pollOnce*').
+[[gnu::noinline]] void pollOnce(QuelmarStatus &window, bool paint)
+{
+    window.poller();
+    if (paint)
+        QCoreApplication::processEvents();
+}
+
+// Arguments: the tab showing (0 Meter, 1 Cost Calculator, which adds the
+// cost slot), whether every reading moves (else only time and energy do),
+// and whether the event loop then paints what the cycle changed.
+void BM_PollCycle(benchmark::State &state)
+{
+    const int tab = int(state.range(0));
+    const bool varying = state.range(1) != 0;
+    const bool paint = state.range(2) != 0;
+
+    PtyPair meter;
+    if (!meter.isValid()) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    storePortName(meter.path());
+    QuelmarStatus window;
+    pollTimer->stop(); // the benchmark drives the cycles
+    window.form()->tabWidget->setCurrentIndex(tab);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        state.SkipWithError("window not shown");
+        return;
+    }
+    QCoreApplication::processEvents();
+
+    // A few cycles first, so the timed ones find the glyph and font caches
+    // as a running program has them.
+    long long n = 0;
+    for (; n < 40; ++n) {
+        meter.receive(0);
+        meter.send(quelmar::bench::meterReply(n, varying));
+        window.poller();
+        QCoreApplication::processEvents();
+    }
+
+    const long long allocsBefore = quelmar::bench::allocationCount();
+    long long allocsOutside = 0;
+    long long unanswered = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const long long pauseStart = quelmar::bench::allocationCount();
+        if (!window.form()->comerr->text().isEmpty())
+            ++unanswered;
+        meter.receive(0); // the frames of earlier cycles
+        meter.send(quelmar::bench::meterReply(n++, varying));
+        allocsOutside += quelmar::bench::allocationCount() - pauseStart;
+        state.ResumeTiming();
+
+        pollOnce(window, paint);
+    }
+    state.counters["allocs"] = benchmark::Counter(
+        double(quelmar::bench::allocationCount() - allocsBefore - allocsOutside),
+        benchmark::Counter::kAvgIterations);
+
+    if (unanswered > 0 || !window.form()->comerr->text().isEmpty())
+        state.SkipWithError("a cycle saw no reply");
+}
+BENCHMARK(BM_PollCycle)
+    ->ArgNames({"tab", "varying", "paint"})
+    ->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir settings;
+    if (!settings.isValid())
+        return 1;
+    useSettingsFolder(settings.path());
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

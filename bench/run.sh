@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Every benchmark in one go, on Qt's offscreen platform, in build-bench:
+#   the widget-free work of a poll (frames, replies, texts, log records),
+#   one poll cycle through the window,
+#   a day of logging driven directly,
+#   the program side by side with the toolkit's floor (bench/compare.sh,
+#   which takes the arguments given here).
+# Installs what is missing like scripts/run.sh, builds for Release, and
+# prints the results; docs/performance.md says how to read them.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/setup.sh"
+
+BENCH_BUILD=${QUELMAR_BENCH_BUILD_DIR:-$ROOT/build-bench}
+install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev
+configure_and_build "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DQUELMAR_BUILD_BENCH=ON \
+    -DQUELMAR_BUILD_TESTS=ON >&2
+
+export QT_QPA_PLATFORM=offscreen
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR=$(mktemp -d)
+    trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+    export XDG_RUNTIME_DIR
+fi
+reps=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
+# The median and its spread (cv) of each benchmark.
+medians() { grep -E '^Benchmark|_median|_cv'; }
+
+echo "== The widget-free work of a poll (median of 5)"
+"$BENCH_BUILD/bench/quelmar-bench-core" "${reps[@]}" | medians
+echo
+echo "== One poll cycle through the window (median of 5)"
+"$BENCH_BUILD/bench/quelmar-bench-window" "${reps[@]}" | medians
+echo
+echo "== A day of logging"
+"$BENCH_BUILD/bench/quelmar-logday"
+echo
+echo "== Side by side with the toolkit's floor"
+"$ROOT/bench/compare.sh" --build "$BENCH_BUILD" "$@"
