@@ -3,13 +3,11 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <optional>
-
 #include "ui_quelmarstatus.h"
 
 namespace {
 
-enum Place { Central, MenuBar, TopToolBar, StatusBar, Page, Fixed, Installed, Nested, Grid, Box, Form };
+enum Place { Furniture, Page, Fixed, Installed, Nested, Grid, Box, Form }; // Furniture: see window()
 
 struct Row {
     const char *name;
@@ -17,7 +15,7 @@ struct Row {
     const char *parent;   // owning object; for a page, the tab widget that adopted it
     Place place;
     const char *in;       // layout (or tab widget) the object is placed in
-    QRect geom;           // for Fixed and MenuBar
+    QRect geom;           // for Fixed
     int row, col, colSpan; // grid cell; box index in row; form row/role (0 label, 1 field); page index in row
     const char *text;     // nullptr: the object carries no text
     int align;            // 0: the object has no alignment to check
@@ -33,7 +31,7 @@ const QVariantMap RW{{"readOnly", false}};
 const QList<Row> &table()
 {
     static const QList<Row> rows{
-        {"centralWidget", "QWidget", "QuelmarStatus", Central, nullptr, {}, 0, 0, 0, nullptr, 0, {}},
+        {"centralWidget", "QWidget", "QuelmarStatus", Furniture, nullptr, {}, 0, 0, 0, nullptr, 0, {}},
         {"tabWidget", "QTabWidget", "centralWidget", Fixed, nullptr, {10, 10, 431, 331}, 0, 0, 0, nullptr, 0,
          {{"tabShape", QVariant::fromValue(QTabWidget::Rounded)}, {"currentIndex", 0}, {"count", 3}}},
         // Meter page
@@ -126,39 +124,29 @@ const QList<Row> &table()
         {"RcdLine", "QLineEdit", "layoutWidget3", Grid, "gridLayout_2", {}, 1, 1, 1, "", L, RW},
         {"comerr", "QLabel", "centralWidget", Fixed, nullptr, {100, 350, 221, 21}, 0, 0, 0, "Communication  Error", L, {}},
         // Window furniture
-        {"menuBar", "QMenuBar", "QuelmarStatus", MenuBar, nullptr, {0, 0, 449, 20}, 0, 0, 0, nullptr, 0, {}},
-        {"mainToolBar", "QToolBar", "QuelmarStatus", TopToolBar, nullptr, {}, 0, 0, 0, nullptr, 0, {}},
-        {"statusBar", "QStatusBar", "QuelmarStatus", StatusBar, nullptr, {}, 0, 0, 0, nullptr, 0, {}},
+        {"menuBar", "QMenuBar", "QuelmarStatus", Fixed, nullptr, {0, 0, 449, 20}, 0, 0, 0, nullptr, 0, {}},
+        {"mainToolBar", "QToolBar", "QuelmarStatus", Furniture, nullptr, {}, 0, 0, 0, nullptr, 0, {}},
+        {"statusBar", "QStatusBar", "QuelmarStatus", Furniture, nullptr, {}, 0, 0, 0, nullptr, 0, {}},
     };
     return rows;
 }
+
+// Widgets with a point size of their own; every other one keeps the default size.
+const QHash<QByteArray, int> pointSizes{{"TimeDisp", 14}, {"VoltsDisp", 14}, {"CurrentDisp", 14}, {"PowerDisp", 14},
+    {"PFDisp", 14}, {"EnergyDisp", 14}, {"VADisp", 14}, {"comerr", 14}, {"cost", 10}, {"label_19", 10}};
 
 struct Window {
     QMainWindow w;
     Ui_QuelmarStatus ui;
     Window() { ui.setupUi(&w); }
-    QObject *find(const QString &name) const { return w.findChild<QObject *>(name); }
-    template <class T> T *get(const QString &name) const { return w.findChild<T *>(name); }
+    template <class T = QObject> T *get(const char *name) const { return w.findChild<T *>(name); }
 };
 
-// The text a widget shows, if it is one of the text-carrying kinds on this form.
-std::optional<QString> textOf(const QObject *o)
+// The kinds of widget on this form that carry a text.
+bool hasText(const QObject *o)
 {
-    if (auto l = qobject_cast<const QLabel *>(o)) return l->text();
-    if (auto b = qobject_cast<const QAbstractButton *>(o)) return b->text();
-    if (auto e = qobject_cast<const QLineEdit *>(o)) return e->text();
-    return std::nullopt;
+    return o->inherits("QLabel") || o->inherits("QAbstractButton") || o->inherits("QLineEdit");
 }
-
-// QObject::receivers is protected; a pointer to member formed through a
-// subclass may still be applied to any QObject.
-struct SignalProbe : QObject {
-    static int receiversOf(const QObject *o, const char *signal)
-    {
-        int (QObject::*fn)(const char *) const = &SignalProbe::receivers;
-        return (o->*fn)(signal);
-    }
-};
 
 } // namespace
 
@@ -187,10 +175,9 @@ private slots:
         QFETCH(int, index);
         const Row &row = table().at(index);
         Window f;
-        QObject *obj = f.find(row.name);
+        QObject *obj = f.get(row.name);
         QVERIFY(obj);
         QCOMPARE(obj->metaObject()->className(), row.cls);
-
         QObject *owner = obj->parent();
         if (row.place == Page && owner) // adopted through the tab widget's page stack
             owner = owner->parent();
@@ -199,17 +186,7 @@ private slots:
 
         auto *w = qobject_cast<QWidget *>(obj);
         switch (row.place) {
-        case Central: QCOMPARE(f.w.centralWidget(), w); break;
-        case MenuBar:
-            QCOMPARE(f.w.menuBar(), w);
-            QCOMPARE(w->geometry(), row.geom);
-            QVERIFY(w->actions().isEmpty());
-            break;
-        case TopToolBar:
-            QCOMPARE(f.w.toolBarArea(qobject_cast<QToolBar *>(w)), Qt::TopToolBarArea);
-            QVERIFY(w->actions().isEmpty());
-            break;
-        case StatusBar: QCOMPARE(f.w.statusBar(), w); break;
+        case Furniture: break;
         case Page:
             QCOMPARE(f.ui.tabWidget->indexOf(w), row.row);
             QCOMPARE(f.ui.tabWidget->tabText(row.row), QString(row.text));
@@ -217,79 +194,104 @@ private slots:
             break;
         case Fixed: QCOMPARE(w->geometry(), row.geom); break;
         case Installed: QCOMPARE(qobject_cast<QWidget *>(owner)->layout(), obj); break;
-        case Nested: {
-            auto *outer = f.get<QLayout>(row.in);
-            QVERIFY(outer);
-            QCOMPARE(outer->itemAt(row.row)->layout(), obj);
-            QCOMPARE(qobject_cast<QBoxLayout *>(outer)->stretch(row.row), 0);
-            break;
-        }
         case Grid: {
             auto *grid = f.get<QGridLayout>(row.in);
-            QVERIFY(grid);
-            const int i = grid->indexOf(w);
+            int i = grid ? grid->indexOf(w) : -1, r, c, rs, cs;
             QVERIFY(i >= 0);
-            int r, c, rs, cs;
             grid->getItemPosition(i, &r, &c, &rs, &cs);
-            QCOMPARE(QList<int>({r, c, rs, cs}), QList<int>({row.row, row.col, 1, row.colSpan}));
-            QCOMPARE(int(grid->itemAt(i)->alignment()), 0);
+            QCOMPARE(QList<int>({r, c, rs, cs, int(grid->itemAt(i)->alignment())}),
+                     QList<int>({row.row, row.col, 1, row.colSpan, 0}));
             break;
         }
+        case Nested:
         case Box: {
             auto *box = f.get<QBoxLayout>(row.in);
-            QVERIFY(box);
-            QCOMPARE(box->indexOf(w), row.row);
+            QLayoutItem *item = box ? box->itemAt(row.row) : nullptr;
+            QVERIFY(item);
+            QCOMPARE(row.place == Nested ? static_cast<QObject *>(item->layout()) : item->widget(), obj);
             QCOMPARE(box->stretch(row.row), 0);
             break;
         }
         case Form: {
-            auto *form = f.get<QFormLayout>(row.in);
-            QVERIFY(form);
             int r = -1;
-            QFormLayout::ItemRole role;
-            form->getWidgetPosition(w, &r, &role);
-            QCOMPARE(r, row.row);
-            QCOMPARE(role, row.col == 0 ? QFormLayout::LabelRole : QFormLayout::FieldRole);
+            QFormLayout::ItemRole role = QFormLayout::SpanningRole;
+            if (auto *form = f.get<QFormLayout>(row.in))
+                form->getWidgetPosition(w, &r, &role);
+            QCOMPARE(QList<int>({r, int(role)}), QList<int>({row.row, row.col})); // role 0 label, 1 field
             break;
         }
         }
 
+        if (auto *lay = qobject_cast<QLayout *>(obj)) {
+            QCOMPARE(lay->spacing(), 6); // -1 if horizontal and vertical spacing differed
+            QCOMPARE(lay->contentsMargins(), QMargins(0, 0, 0, 0));
+            // Nothing beyond the table's objects, plus one spacer in each of two layouts.
+            int items = row.name == QByteArray("verticalLayout") || row.name == QByteArray("gridLayout_7");
+            for (const Row &other : table())
+                items += qstrcmp(other.in, row.name) == 0;
+            QCOMPARE(lay->count(), items);
+        }
+        if (w && w != f.w.menuBar()) {
+            // The pages inherit the tab widget's bold; outside the tabs only comerr is bold.
+            const bool bold = w == f.ui.comerr || w == f.ui.tabWidget || f.ui.tabWidget->isAncestorOf(w);
+            QCOMPARE(w->font().weight(), bold ? QFont::Bold : QFont::Normal);
+            QCOMPARE(w->font().pointSize(), pointSizes.value(row.name, QApplication::font().pointSize()));
+        }
         if (row.place != Page) {
-            const auto text = textOf(obj);
-            QCOMPARE(text.has_value(), row.text != nullptr);
-            if (text)
-                QCOMPARE(*text, QString(row.text));
+            QCOMPARE(hasText(obj), row.text != nullptr);
+            if (row.text)
+                QCOMPARE(obj->property("text").toString(), QString(row.text));
         }
-        if (row.align) {
-            int actual = -1;
-            if (auto l = qobject_cast<QLabel *>(obj)) actual = int(l->alignment());
-            else if (auto e = qobject_cast<QLineEdit *>(obj)) actual = int(e->alignment());
-            QCOMPARE(actual, row.align);
-        }
+        if (row.align)
+            QCOMPARE(int(obj->property("alignment").value<Qt::Alignment>()), row.align);
         for (auto it = row.props.cbegin(); it != row.props.cend(); ++it)
             QCOMPARE(obj->property(it.key().toLatin1()), it.value());
     }
 
-    void creationOrder()
+    void spacers()
     {
-        // Siblings keep their creation order in children(), and layout items keep
-        // the order they were added in; both must follow the table.
         Window f;
-        QHash<QObject *, int> lastChild, lastItem;
-        for (const Row &row : table()) {
-            QObject *obj = f.find(row.name);
-            QVERIFY2(obj, row.name);
-            if (row.place != Page) {
-                const int i = obj->parent()->children().indexOf(obj);
-                QVERIFY2(i > lastChild.value(obj->parent(), -1), row.name);
-                lastChild[obj->parent()] = i;
+        QLayoutItem *vertical = f.ui.verticalLayout->itemAt(2), *horizontal = f.ui.gridLayout_7->itemAtPosition(0, 3);
+        QVERIFY(vertical && vertical->spacerItem() && horizontal && horizontal->spacerItem());
+        QCOMPARE(vertical->sizeHint(), QSize(20, 40));
+        QCOMPARE(vertical->spacerItem()->sizePolicy(), QSizePolicy(QSizePolicy::Minimum, QSizePolicy::Expanding));
+        QCOMPARE(horizontal->sizeHint(), QSize(40, 20));
+        QCOMPARE(horizontal->spacerItem()->sizePolicy(), QSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum));
+    }
+
+    void comerrPalette()
+    {
+        // Red text in the active and inactive groups, grey when disabled; every
+        // other role stays as the default palette has it.
+        Window f;
+        const QPalette pal = f.ui.comerr->palette(), def = QApplication::palette(f.ui.comerr);
+        for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+            for (int r = 0; r < QPalette::NColorRoles; ++r) {
+                const auto role = QPalette::ColorRole(r);
+                const QBrush want = role != QPalette::WindowText && role != QPalette::Text ? def.brush(g, role)
+                    : QBrush(g == QPalette::Disabled ? QColor(118, 116, 108) : QColor(255, 0, 0));
+                QVERIFY2(pal.brush(g, role) == want, qPrintable(QString("group %1 role %2").arg(g).arg(r)));
             }
-            if (row.place == Grid || row.place == Box || row.place == Form) {
-                auto *lay = f.get<QLayout>(row.in);
-                const int i = lay->indexOf(qobject_cast<QWidget *>(obj));
-                QVERIFY2(i > lastItem.value(lay, -1), row.name);
-                lastItem[lay] = i;
-            }
+        }
+    }
+
+    void focusOrder()
+    {
+        // Within each block Tab follows creation order, which is table order: the
+        // readouts go Time, Volts, ... Energy, VA although they show Energy second.
+        Window f;
+        const QSet<QByteArray> focusable{"QLineEdit", "QPushButton", "QComboBox", "QSpinBox", "QDoubleSpinBox", "QCheckBox"};
+        for (const char *holder : {"tab", "tab_2", "tab_3", "layoutWidget3"}) {
+            auto *block = f.get<QWidget>(holder);
+            QStringList expected, chain;
+            for (const Row &row : table())
+                if (focusable.contains(row.cls) && block->isAncestorOf(f.get<QWidget>(row.name)))
+                    expected << row.name;
+            QWidget *it = f.w.nextInFocusChain();
+            for (int guard = 0; it != &f.w && guard < 1000; ++guard, it = it->nextInFocusChain())
+                if (block->isAncestorOf(it) && (it->focusPolicy() & Qt::TabFocus) && expected.contains(it->objectName()))
+                    chain << it->objectName();
+            QCOMPARE(chain, expected);
         }
     }
 
@@ -298,278 +300,65 @@ private slots:
         Window f;
         QCOMPARE(f.w.objectName(), QString("QuelmarStatus"));
         QCOMPARE(f.w.windowTitle(), QString("QuelmarStatus"));
-        QCOMPARE(f.w.size(), QSize(449, 416));
+        QCOMPARE(f.w.centralWidget(), f.ui.centralWidget);
+        QCOMPARE(f.w.menuBar(), f.ui.menuBar);
+        QCOMPARE(f.w.statusBar(), f.ui.statusBar);
+        QCOMPARE(f.w.toolBarArea(f.ui.mainToolBar), Qt::TopToolBarArea);
+        QVERIFY(f.ui.menuBar->actions().isEmpty() && f.ui.mainToolBar->actions().isEmpty());
 
-        // A name given by the caller is kept.
-        QMainWindow named;
-        named.setObjectName("mine");
-        Ui_QuelmarStatus ui;
-        ui.setupUi(&named);
-        QCOMPARE(named.objectName(), QString("mine"));
-        QCOMPARE(ui.centralWidget->parent(), &named);
-    }
-
-    void layouts_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("items");
-        QTest::addColumn<QList<QPoint>>("emptyCells"); // (row, column)
-        const QList<QPoint> none;
-        QTest::newRow("verticalLayout") << "verticalLayout" << 3 << none;
-        QTest::newRow("gridLayout_3") << "gridLayout_3" << 2 << QList<QPoint>{{0, 0}, {0, 1}, {1, 0}, {1, 1}};
-        QTest::newRow("gridLayout") << "gridLayout" << 14 << none;
-        QTest::newRow("gridLayout_4") << "gridLayout_4" << 4 << none;
-        QTest::newRow("gridLayout_5") << "gridLayout_5" << 9 << none;
-        QTest::newRow("gridLayout_6") << "gridLayout_6" << 9 << none;
-        QTest::newRow("gridLayout_9") << "gridLayout_9" << 3 << none;
-        QTest::newRow("formLayout") << "formLayout" << 2 << none;
-        QTest::newRow("gridLayout_7") << "gridLayout_7" << 4 << QList<QPoint>{{0, 0}};
-        QTest::newRow("gridLayout_8") << "gridLayout_8" << 2 << none;
-        QTest::newRow("horizontalLayout") << "horizontalLayout" << 2 << none;
-        QTest::newRow("gridLayout_2") << "gridLayout_2" << 4 << none;
-    }
-
-    void layouts()
-    {
-        QFETCH(QString, name);
-        QFETCH(int, items);
-        QFETCH(QList<QPoint>, emptyCells);
-        Window f;
-        auto *lay = f.get<QLayout>(name);
-        QVERIFY(lay);
-        QCOMPARE(lay->spacing(), 6); // -1 if horizontal and vertical spacing differed
-        QCOMPARE(lay->contentsMargins(), QMargins(0, 0, 0, 0));
-        QCOMPARE(lay->count(), items);
-        for (const QPoint &cell : emptyCells)
-            QVERIFY(!qobject_cast<QGridLayout *>(lay)->itemAtPosition(cell.x(), cell.y()));
-    }
-
-    void spacers_data()
-    {
-        QTest::addColumn<QString>("layout");
-        QTest::addColumn<int>("row");    // box index, or grid row
-        QTest::addColumn<int>("column"); // -1 in a box layout
-        QTest::addColumn<QSize>("hint");
-        QTest::addColumn<int>("horizontal");
-        QTest::addColumn<int>("vertical");
-        QTest::newRow("vertical") << "verticalLayout" << 2 << -1 << QSize(20, 40)
-                                  << int(QSizePolicy::Minimum) << int(QSizePolicy::Expanding);
-        QTest::newRow("horizontal") << "gridLayout_7" << 0 << 3 << QSize(40, 20)
-                                    << int(QSizePolicy::Expanding) << int(QSizePolicy::Minimum);
-    }
-
-    void spacers()
-    {
-        QFETCH(QString, layout);
-        QFETCH(int, row);
-        QFETCH(int, column);
-        QFETCH(QSize, hint);
-        QFETCH(int, horizontal);
-        QFETCH(int, vertical);
-        Window f;
-        auto *lay = f.get<QLayout>(layout);
-        QVERIFY(lay);
-        QLayoutItem *item = column < 0 ? lay->itemAt(row)
-                                       : qobject_cast<QGridLayout *>(lay)->itemAtPosition(row, column);
-        QVERIFY(item);
-        QSpacerItem *spacer = item->spacerItem();
-        QVERIFY(spacer);
-        QCOMPARE(spacer->sizeHint(), hint);
-        QCOMPARE(int(spacer->sizePolicy().horizontalPolicy()), horizontal);
-        QCOMPARE(int(spacer->sizePolicy().verticalPolicy()), vertical);
-    }
-
-    void fonts_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("bold");
-        QTest::addColumn<int>("pointSize"); // 0: the application's default size
-        const QStringList readouts{"TimeDisp", "VoltsDisp", "CurrentDisp", "PowerDisp", "PFDisp", "EnergyDisp", "VADisp"};
-        for (const QString &n : readouts)
-            QTest::newRow(qPrintable(n)) << n << true << 14;
-        QTest::newRow("comerr") << "comerr" << true << 14;
-        QTest::newRow("cost") << "cost" << true << 10;        // bold through the tab widget
-        QTest::newRow("label_19") << "label_19" << true << 10;
-        for (const char *n : {"tabWidget", "tab", "tab_2", "tab_3", "Timelabel", "label_3", "ComPort", "label_17",
-                              "label_16", "label_6", "cents", "costph", "startButton", "stopButton", "label_18"})
-            QTest::newRow(n) << QString(n) << true << 0;
-        for (const char *n : {"centralWidget", "label", "TxLine", "label_2", "RcdLine", "statusBar"})
-            QTest::newRow(n) << QString(n) << false << 0;
-    }
-
-    void fonts()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, bold);
-        QFETCH(int, pointSize);
-        Window f;
-        auto *w = f.get<QWidget>(name);
-        QVERIFY(w);
-        QCOMPARE(w->font().bold(), bold);
-        QCOMPARE(w->font().weight(), bold ? QFont::Bold : QFont::Normal);
-        QCOMPARE(w->font().pointSize(), pointSize ? pointSize : QApplication::font().pointSize());
-    }
-
-    void comerrPalette_data()
-    {
-        QTest::addColumn<int>("group");
-        QTest::addColumn<int>("role");
-        QTest::addColumn<QColor>("colour");
-        const QColor red(255, 0, 0, 255), grey(118, 116, 108, 255);
-        QTest::newRow("active window text") << int(QPalette::Active) << int(QPalette::WindowText) << red;
-        QTest::newRow("active text") << int(QPalette::Active) << int(QPalette::Text) << red;
-        QTest::newRow("inactive window text") << int(QPalette::Inactive) << int(QPalette::WindowText) << red;
-        QTest::newRow("inactive text") << int(QPalette::Inactive) << int(QPalette::Text) << red;
-        QTest::newRow("disabled window text") << int(QPalette::Disabled) << int(QPalette::WindowText) << grey;
-        QTest::newRow("disabled text") << int(QPalette::Disabled) << int(QPalette::Text) << grey;
-    }
-
-    void comerrPalette()
-    {
-        QFETCH(int, group);
-        QFETCH(int, role);
-        QFETCH(QColor, colour);
-        Window f;
-        const QPalette pal = f.ui.comerr->palette();
-        const auto g = QPalette::ColorGroup(group);
-        QCOMPARE(pal.brush(g, QPalette::ColorRole(role)).style(), Qt::SolidPattern);
-        QCOMPARE(pal.color(g, QPalette::ColorRole(role)), colour);
-
-        // Every other role of that group stays as the default palette has it.
-        const QPalette def = QApplication::palette(f.ui.comerr);
-        for (int r = 0; r < QPalette::NColorRoles; ++r) {
-            if (r == QPalette::WindowText || r == QPalette::Text)
-                continue;
-            QVERIFY2(pal.brush(g, QPalette::ColorRole(r)) == def.brush(g, QPalette::ColorRole(r)),
-                     qPrintable(QString::number(r)));
-        }
-    }
-
-    void focusOrder_data()
-    {
-        QTest::addColumn<QString>("holder");
-        QTest::addColumn<QStringList>("order");
-        QTest::newRow("meter") << "tab"
-                               << QStringList{"ComPort", "ClearButton_M", "TimeDisp", "VoltsDisp", "CurrentDisp",
-                                              "PowerDisp", "PFDisp", "EnergyDisp", "VADisp"};
-        QTest::newRow("cost") << "tab_2"
-                              << QStringList{"cents", "hoursperday", "costph", "costpw", "costpq", "costpy",
-                                             "tcostph", "tcostpw", "tcostpq", "tcostpy", "cleartButton",
-                                             "addtButton", "ClearButton", "cost"};
-        QTest::newRow("logging") << "tab_3"
-                                 << QStringList{"lperiod", "logclear", "browseButton", "fileEdit", "startButton",
-                                                "stopButton"};
-        QTest::newRow("below") << "layoutWidget3" << QStringList{"TxLine", "RcdLine"};
-    }
-
-    void focusOrder()
-    {
-        QFETCH(QString, holder);
-        QFETCH(QStringList, order);
-        Window f;
-        auto *block = f.get<QWidget>(holder);
-        QVERIFY(block);
-        QSet<QString> named;
-        for (const Row &row : table())
-            named.insert(row.name);
-
-        QStringList chain;
-        QWidget *it = f.w.nextInFocusChain();
-        for (int guard = 0; it != &f.w && guard < 1000; ++guard, it = it->nextInFocusChain()) {
-            if (block->isAncestorOf(it) && named.contains(it->objectName()) && (it->focusPolicy() & Qt::TabFocus))
-                chain << it->objectName();
-        }
-        QCOMPARE(chain, order);
-    }
-
-    void transmitBlockBelowVisibleArea()
-    {
-        Window f;
         f.w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&f.w));
         QCOMPARE(f.w.size(), QSize(449, 416));
+        // Menu, tool and status bars leave the central widget under 400 high, so the block at y 400 is out of sight.
         QVERIFY(f.ui.centralWidget->height() < 400);
         QVERIFY(f.ui.layoutWidget3->visibleRegion().isEmpty());
         QVERIFY(!f.ui.comerr->visibleRegion().isEmpty());
-
         // Only a taller window shows it; nothing moves since the central widget has no layout.
         f.w.resize(449, 560);
         QTRY_VERIFY(!f.ui.layoutWidget3->visibleRegion().isEmpty());
-        QVERIFY(!f.ui.centralWidget->layout());
         QCOMPARE(f.ui.layoutWidget3->geometry(), QRect(0, 400, 451, 67));
         QCOMPARE(f.ui.tabWidget->geometry(), QRect(10, 10, 431, 331));
         QCOMPARE(f.ui.comerr->geometry(), QRect(100, 350, 221, 21));
     }
 
-    void retranslateRestoresTexts()
+    void retranslateRestoresTextsOnly()
     {
         Window f;
-        const QString scribble("changed");
-        for (const Row &row : table()) {
-            if (!row.text || !*row.text)
-                continue;
-            QObject *obj = f.find(row.name);
+        for (const Row &row : table()) { // scribble over every form text
             if (row.place == Page)
-                f.ui.tabWidget->setTabText(row.row, scribble);
-            else
-                obj->setProperty("text", scribble);
+                f.ui.tabWidget->setTabText(row.row, "x");
+            else if (row.text && *row.text)
+                f.get(row.name)->setProperty("text", "x");
         }
-        f.w.setWindowTitle(scribble);
+        f.w.setWindowTitle("x");
         // What the form does not own as text must survive.
         f.ui.TxLine->setText("typed");
-        f.ui.cents->setValue(1.5);
         f.ui.logclear->setChecked(false);
-        f.ui.ComPort->addItem("COM3");
-        f.ui.stopButton->setEnabled(false);
         f.ui.tabWidget->setCurrentIndex(2);
-
         f.ui.retranslateUi(&f.w);
-
-        int restored = 0;
         for (const Row &row : table()) {
-            if (!row.text || !*row.text)
-                continue;
-            QObject *obj = f.find(row.name);
-            const QString now = row.place == Page ? f.ui.tabWidget->tabText(row.row) : *textOf(obj);
-            QCOMPARE(now, QString(row.text));
-            ++restored;
+            if (row.place == Page)
+                QCOMPARE(f.ui.tabWidget->tabText(row.row), QString(row.text));
+            else if (row.text && *row.text)
+                QCOMPARE(f.get(row.name)->property("text").toString(), QString(row.text));
         }
-        QCOMPARE(restored, 36); // 33 widget texts and 3 tab captions
         QCOMPARE(f.w.windowTitle(), QString("QuelmarStatus"));
-        QCOMPARE(f.ui.comerr->text(), QString("Communication  Error"));
         QCOMPARE(f.ui.TxLine->text(), QString("typed"));
-        QCOMPARE(f.ui.cents->value(), 1.5);
         QVERIFY(!f.ui.logclear->isChecked());
-        QCOMPARE(f.ui.ComPort->count(), 1);
-        QVERIFY(!f.ui.stopButton->isEnabled());
         QCOMPARE(f.ui.tabWidget->currentIndex(), 2);
     }
 
-    void noSignalConnections_data()
+    void formConnectsNothing()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("signal");
-        for (const char *n : {"ClearButton_M", "ClearButton", "cleartButton", "addtButton", "browseButton",
-                              "startButton", "stopButton", "logclear"})
-            QTest::newRow(n) << QString(n) << QByteArray(SIGNAL(clicked()));
-        QTest::newRow("ComPort") << "ComPort" << QByteArray(SIGNAL(activated(int)));
-        QTest::newRow("lperiod") << "lperiod" << QByteArray(SIGNAL(valueChanged(int)));
-        QTest::newRow("cents") << "cents" << QByteArray(SIGNAL(valueChanged(double)));
-    }
-
-    void noSignalConnections()
-    {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, signal);
+        // Only the window wires the controls; the form's connectSlotsByName must find nothing.
         Window f;
-        QObject *obj = f.find(name);
-        QVERIFY(obj);
-        QCOMPARE(SignalProbe::receiversOf(obj, signal.constData()), 0);
-
-        // The probe does see a connection once one exists.
-        QObject sink;
-        QVERIFY(QObject::connect(obj, signal.constData(), &sink, SLOT(deleteLater())));
-        QCOMPARE(SignalProbe::receiversOf(obj, signal.constData()), 1);
+        // A disconnect with wildcards succeeds only where a connection exists.
+        for (const Row &row : table())
+            if (auto *b = qobject_cast<QAbstractButton *>(f.get(row.name)))
+                QVERIFY2(!QObject::disconnect(b, &QAbstractButton::clicked, nullptr, nullptr), row.name);
+        QVERIFY(!QObject::disconnect(f.ui.ComPort, &QComboBox::activated, nullptr, nullptr));
+        QVERIFY(!QObject::disconnect(f.ui.lperiod, &QSpinBox::valueChanged, nullptr, nullptr));
+        QVERIFY(!QObject::disconnect(f.ui.cents, &QDoubleSpinBox::valueChanged, nullptr, nullptr));
     }
 };
 
