@@ -4,10 +4,5 @@
 
 #include <cstdio>
 
-#define FUZZ_REQUIRE(cond)                                                              \
-    do {                                                                                \
-        if (!(cond)) {                                                                  \
-            std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond); \
-            __builtin_trap();                                                           \
-        }                                                                               \
-    } while (0)
+#define FUZZ_REQUIRE(cond) \
+    ((cond) ? (void)0 : (std::fprintf(stderr, "%s:%d: invariant broken: %s\n", __FILE__, __LINE__, #cond), __builtin_trap()))
