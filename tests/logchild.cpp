@@ -1,15 +1,13 @@
 // The program logging in a process of its own, for the tests that kill it or
-// run it under a file size limit. It plays the meter itself on a
-// pseudo-terminal: before each poll it sends one good reply whose elapsed
-// time is the number of the pass, so the log's time column tells which pass
-// wrote a record.
+// limit its file size. It plays the meter on a pseudo-terminal: before each
+// poll it sends one good reply whose elapsed time is the pass's number, so the
+// log's time column tells which pass wrote a record.
 //
-//   quelmar-logchild LOG
-//       logs to LOG every second pass, as fast as it can, until killed
-//   quelmar-logchild LOG PASSES FIT SPARE
-//       runs PASSES passes with room in LOG for FIT more records and SPARE
-//       bytes (-1: all of a record but its line end), prints "limited" and
-//       the file's size, then PASSES passes without the limit, and exits
+//   quelmar-logchild LOG            logs every second pass until killed
+//   quelmar-logchild LOG FIT SPARE  8 passes with room in LOG for FIT more
+//                                   records and SPARE bytes (less than a
+//                                   record; -1: all of one but its line end),
+//                                   then 8 passes without the limit
 #include "app/programstate.h"
 #include "app/quelmarstatus.h"
 #include "display/readouttext.h"
@@ -22,31 +20,28 @@
 #include <QFileInfo>
 
 #include <csignal>
-#include <cstdio>
 #include <sys/resource.h>
 
 namespace {
 
-// Field 3 is the elapsed time; the rest is a steady 120 W load.
-const double kFields[] = {0, 0, 0, 432000, 120000, 230000000, 579710, 1, 900000, 133333};
+const int kLimitedPasses = 8;
 
-QByteArray reply(long long pass)
+// A steady 120 W load.
+QByteArray reply(int pass)
 {
+    const double fields[] = {double(pass), 0, double(pass), 432000, 120000, 230000000, 579710, 1, 900000, 133333};
     QByteArray body = ">01S";
-    for (int i = 0; i < 10; ++i)
-        body += ',' + QByteArray::number(i == 0 || i == 2 ? double(pass) : kFields[i], 'f', 0);
+    for (double field : fields)
+        body += ',' + QByteArray::number(field, 'f', 0);
     char sum[11];
     quelmar::checksumText(quelmar::byteSum(body.constData() + 1, body.constData() + body.size()), sum);
     return body + ';' + sum + '\r';
 }
 
-// The soft limit only: the hard one stays, so the limit can be lifted.
+// The hard limit stays open, so that the soft one can be lifted again.
 bool limitFileSize(rlim_t bytes)
 {
-    rlimit lim{};
-    if (getrlimit(RLIMIT_FSIZE, &lim) != 0)
-        return false;
-    lim.rlim_cur = lim.rlim_max == RLIM_INFINITY ? bytes : qMin(bytes, lim.rlim_max);
+    const rlimit lim{bytes, RLIM_INFINITY};
     return setrlimit(RLIMIT_FSIZE, &lim) == 0;
 }
 
@@ -54,23 +49,16 @@ bool limitFileSize(rlim_t bytes)
 
 int main(int argc, char **argv)
 {
-    if (argc != 2 && argc != 5) {
-        std::fprintf(stderr, "usage: %s LOG [PASSES FIT SPARE]\n", argv[0]);
+    if (argc != 2 && argc != 4)
         return 2;
-    }
-    // A write past the limit must fail, not end the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::signal(SIGXFSZ, SIG_IGN); // a write past the limit must fail, not end the process
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString log = QString::fromLocal8Bit(argv[1]);
-    const bool limited = argc == 5;
-    const long long passes = limited ? QByteArray(argv[2]).toLongLong() : -1;
+    const bool limited = argc == 4;
 
     // Settings go beside the log, so a killed run leaves nothing elsewhere.
     PtyPair pty;
-    if (!pty.isValid())
-        return 3;
     useSettingsFolder(QFileInfo(log).absolutePath() + QStringLiteral("/settings"));
     storePortName(pty.path());
     ModalWatcher watcher;
@@ -86,26 +74,16 @@ int main(int argc, char **argv)
 
     if (limited) {
         double vals[quelmar::kMeasurementCount] = {};
-        for (int i = 0; i < 10; ++i)
-            vals[i] = kFields[i];
-        vals[2] = 1;
-        const qint64 record = quelmar::logRecord(quelmar::readoutTexts(vals)).size();
-        const int fit = QByteArray(argv[3]).toInt();
-        const int spare = QByteArray(argv[4]).toInt();
-        const qint64 room = fit * (record + 1) + (spare < 0 ? record : spare);
+        quelmar::parseReply(reply(1).constData(), vals);
+        const qint64 record = quelmar::logRecord(quelmar::readoutTexts(vals)).size() + 1;
+        const int spare = QByteArray(argv[3]).toInt();
+        const qint64 room = QByteArray(argv[2]).toInt() * record + (spare < 0 ? record + spare : spare);
         if (!limitFileSize(rlim_t(QFileInfo(log).size() + room)))
             return 5;
     }
-    std::printf("ready\n");
-    std::fflush(stdout);
-
-    for (long long pass = 1; !limited || pass <= 2 * passes; ++pass) {
-        if (limited && pass == passes + 1) {
-            std::printf("limited %lld\n", QFileInfo(log).size());
-            std::fflush(stdout);
-            if (!limitFileSize(RLIM_INFINITY))
-                return 5;
-        }
+    for (int pass = 1; !limited || pass <= 2 * kLimitedPasses; ++pass) {
+        if (limited && pass == kLimitedPasses + 1 && !limitFileSize(RLIM_INFINITY))
+            return 5;
         pty.send(reply(pass));
         w.poller();
         pty.receive(0); // the program's frames, so the line never backs up
