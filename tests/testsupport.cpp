@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "app/programstate.h"
+#include "app/quelmarstatus.h"
 #include "settings/settingskeys.h"
 
 #include <QApplication>
@@ -136,6 +138,14 @@ void MeterSim::stop()
     if (!proc.waitForFinished(3000))
         proc.kill();
     proc.waitForFinished(1000);
+}
+
+std::unique_ptr<QuelmarStatus> openWindowOn(const QString &portPath)
+{
+    storePortName(portPath);
+    auto w = std::make_unique<QuelmarStatus>();
+    pollTimer->stop();
+    return w;
 }
 
 void useSettingsFolder(const QString &folder)

@@ -10,6 +10,10 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
+
+class QuelmarStatus;
+
 // A pseudo-terminal pair. The program opens path(); the test reads what the
 // program sent and answers on the master side.
 class PtyPair
@@ -71,6 +75,10 @@ public:
 private:
     QProcess proc;
 };
+
+// A window on the given line with its poll timer stopped, so the test
+// drives the ticks. The port name is stored first, as a user's would be.
+std::unique_ptr<QuelmarStatus> openWindowOn(const QString &portPath);
 
 // Points QSettings at a private folder and writes or reads the port name
 // where the program keeps it.

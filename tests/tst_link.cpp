@@ -70,7 +70,6 @@ private slots:
     void hangUpClosesUntilPortChosen();
 
 private:
-    std::unique_ptr<QuelmarStatus> openOn(PtyPair &pty);
     QTemporaryDir settingsDir;
 };
 
@@ -215,15 +214,6 @@ void tst_Link::devicePath()
     QCOMPARE(quelmar::devicePath(name), path);
 }
 
-std::unique_ptr<QuelmarStatus> tst_Link::openOn(PtyPair &pty)
-{
-    storePortName(pty.path());
-    auto w = std::make_unique<QuelmarStatus>();
-    // Ticks are driven by the test, not by the clock.
-    pollTimer->stop();
-    return w;
-}
-
 void tst_Link::replies_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -255,7 +245,7 @@ void tst_Link::replies()
 
     PtyPair pty;
     QVERIFY(pty.isValid());
-    auto w = openOn(pty);
+    auto w = openWindowOn(pty.path());
     pty.send(bytes);
 
     std::vector<double> vals(quelmar::kMeasurementCount, 0.0);
@@ -269,7 +259,7 @@ void tst_Link::replies()
 void tst_Link::oversizedRead()
 {
     PtyPair pty;
-    auto w = openOn(pty);
+    auto w = openWindowOn(pty.path());
     const QByteArray bytes = QByteArray(1100, 'x');
     pty.send(bytes);
 
@@ -283,7 +273,7 @@ void tst_Link::oversizedRead()
 void tst_Link::firstTickSendsAddressChange()
 {
     PtyPair pty;
-    auto w = openOn(pty);
+    auto w = openWindowOn(pty.path());
     QCOMPARE(pendingCommand, "A");
 
     // Nothing answers: the frame goes out three times and the error shows.
@@ -304,7 +294,7 @@ void tst_Link::firstTickSendsAddressChange()
 void tst_Link::clearRequestGoesOutNextTick()
 {
     PtyPair pty;
-    auto w = openOn(pty);
+    auto w = openWindowOn(pty.path());
     pty.send(replyWithFields(10));
     w->poller();
     pty.receive(1000);
@@ -334,7 +324,7 @@ void tst_Link::resultThreshold()
     QFETCH(QByteArray, reply);
     QFETCH(bool, shown);
     PtyPair pty;
-    auto w = openOn(pty);
+    auto w = openWindowOn(pty.path());
     w->form()->comerr->setText(QStringLiteral("stale"));
     pty.send(reply);
     w->poller();
@@ -361,7 +351,7 @@ void tst_Link::failedOpenSendsNothing()
 void tst_Link::hangUpClosesUntilPortChosen()
 {
     PtyPair pty;
-    auto w = openOn(pty);
+    auto w = openWindowOn(pty.path());
     pty.send(replyWithFields(10));
     w->poller();
     QCOMPARE(w->form()->comerr->text(), QString());
