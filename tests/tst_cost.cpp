@@ -1,7 +1,6 @@
 // The Cost Calculator tab: running costs, money texts and the audit totals.
 #include "app/programstate.h"
 #include "app/quelmarstatus.h"
-#include "cost/costmath.h"
 #include "link/protocol.h"
 #include "testsupport.h"
 #include "ui_quelmarstatus.h"
@@ -15,23 +14,20 @@ namespace {
 QByteArray replyWith(double seconds, double energy)
 {
     QByteArray body = ">01S,0,0," + QByteArray::number(seconds, 'f', 0) + ',' + QByteArray::number(energy, 'f', 0);
-    for (int i = 5; i <= 10; ++i)
-        body += ",0";
+    body += ",0,0,0,0,0,0";
     char sum[11];
     quelmar::checksumText(quelmar::byteSum(body.constData() + 1, body.constData() + body.size()), sum);
     return body + ';' + sum + '\r';
 }
 
-QStringList currentCosts(const Ui_QuelmarStatus *ui)
+// The current costs (now, per hour, week, quarter, year), then the four totals.
+QStringList costTexts(const Ui_QuelmarStatus *ui)
 {
-    return {ui->cost->text(), ui->costph->text(), ui->costpw->text(), ui->costpq->text(), ui->costpy->text()};
+    return {ui->cost->text(),    ui->costph->text(),  ui->costpw->text(),  ui->costpq->text(), ui->costpy->text(),
+            ui->tcostph->text(), ui->tcostpw->text(), ui->tcostpq->text(), ui->tcostpy->text()};
 }
 
-QStringList totals(const Ui_QuelmarStatus *ui)
-{
-    return {ui->tcostph->text(), ui->tcostpw->text(), ui->tcostpq->text(), ui->tcostpy->text()};
-}
-
+// 1 kWh over an hour at 18 cents, 24 h a day.
 const QStringList kOneKwhAnHour{"$0.18000", "$0.18000", "$30.24000", "$394.47000", "$1577.88000"};
 
 } // namespace
@@ -42,20 +38,12 @@ class tst_Cost : public QObject
 
 private slots:
     void initTestCase();
-
-    void costCalc_data();
-    void costCalc();
-    void addToTotal_data();
-    void addToTotal();
-    void addButton_data();
-    void addButton();
-    void clearTotals();
+    void costsAndTotals_data();
+    void costsAndTotals();
     void onlyOnCostTab_data();
     void onlyOnCostTab();
 
 private:
-    std::unique_ptr<QuelmarStatus> openWindow();
-    void calc(QuelmarStatus *w, double seconds, double energy, double cents = 18.0, double hours = 24.0);
     QTemporaryDir settingsDir;
     PtyPair pty;
 };
@@ -67,136 +55,62 @@ void tst_Cost::initTestCase()
     QVERIFY(settingsDir.isValid());
     QVERIFY(pty.isValid());
     useSettingsFolder(settingsDir.path());
-}
-
-std::unique_ptr<QuelmarStatus> tst_Cost::openWindow()
-{
     storePortName(pty.path());
-    auto w = std::make_unique<QuelmarStatus>();
-    pollTimer->stop();
-    return w;
 }
 
-void tst_Cost::calc(QuelmarStatus *w, double seconds, double energy, double cents, double hours)
+void tst_Cost::costsAndTotals_data()
 {
-    w->form()->cents->setValue(cents);
-    w->form()->hoursperday->setValue(hours);
-    double vals[150] = {};
-    vals[2] = seconds;
-    vals[3] = energy;
-    w->CostCalc(vals);
-}
+    // Elapsed seconds, energy in milliwatt-seconds, cents per kWh, hours a day.
+    QTest::addColumn<QList<double>>("given");
+    QTest::addColumn<QStringList>("costs");
+    QTest::addColumn<QString>("before"); // in every total field
+    QTest::addColumn<QList<QStringList>>("sums"); // the totals after each Add
 
-void tst_Cost::costCalc_data()
-{
-    QTest::addColumn<double>("seconds");
-    QTest::addColumn<double>("energy");
-    QTest::addColumn<double>("cents");
-    QTest::addColumn<double>("hours");
-    QTest::addColumn<QStringList>("texts"); // now, hour, week, quarter, year
-
-    QTest::newRow("1 kWh in an hour") << 3600.0 << 3.6e9 << 18.0 << 24.0 << kOneKwhAnHour;
-    QTest::newRow("no hours of use")
-        << 3600.0 << 3.6e9 << 18.0 << 0.0 << QStringList{"$0.18000", "$0.18000", "$0.00000", "$0.00000", "$0.00000"};
+    using Sums = QList<QStringList>;
+    QTest::newRow("1 kWh in an hour")
+        << QList<double>{3600, 3.6e9, 18, 24} << kOneKwhAnHour << ""
+        << Sums{kOneKwhAnHour.mid(1), {"$0.36000", "$60.48000", "$788.94000", "$3155.76001"}};
+    QTest::newRow("no hours of use") << QList<double>{3600, 3.6e9, 18, 0}
+                                     << QStringList{"$0.18000", "$0.18000", "$0.00000", "$0.00000", "$0.00000"} << ""
+                                     << Sums{{"$0.18000", "$0.00000", "$0.00000", "$0.00000"}};
     // 12.34 enters as a float; in double the year would be $1081.72440.
     QTest::newRow("tariff in single precision")
-        << 3600.0 << 3.6e9 << 12.34 << 24.0
-        << QStringList{"$0.12340", "$0.12340", "$20.73120", "$270.43110", "$1081.72441"};
-    QTest::newRow("half a day, 2 kWh over 4 h")
-        << 14400.0 << 7.2e9 << 20.0 << 12.0
-        << QStringList{"$0.40000", "$0.10000", "$8.40000", "$109.57500", "$438.30000"};
-    QTest::newRow("negative energy")
-        << 3600.0 << -3.6e9 << 18.0 << 24.0
-        << QStringList{"$-0.18000", "$-0.18000", "$-30.24000", "$-394.47000", "$-1577.88000"};
-    QTest::newRow("no time, some energy")
-        << 0.0 << 3.6e9 << 18.0 << 24.0 << QStringList{"$0.18000", "$inf", "$inf", "$inf", "$inf"};
-    QTest::newRow("no time, no energy")
-        << 0.0 << 0.0 << 18.0 << 24.0 << QStringList{"$0.00000", "$nan", "$nan", "$nan", "$nan"};
+        << QList<double>{3600, 3.6e9, 12.34, 24}
+        << QStringList{"$0.12340", "$0.12340", "$20.73120", "$270.43110", "$1081.72441"} << "" << Sums{};
+    // The totals are read back at single precision.
+    QTest::newRow("total read as float") << QList<double>{3600, 0, 18, 24} << QStringList(5, "$0.00000")
+                                         << "$1081.72441" << Sums{QStringList(4, "$1081.72437")};
+    QTest::newRow("total not a number")
+        << QList<double>{3600, 3.6e9, 18, 24} << kOneKwhAnHour << "lots" << Sums{kOneKwhAnHour.mid(1)};
+    // Nothing to average yet: shown as such, but it adds nothing.
+    QTest::newRow("no elapsed time") << QList<double>{0, 3.6e9, 18, 24}
+                                     << QStringList{"$0.18000", "$inf", "$inf", "$inf", "$inf"} << ""
+                                     << Sums{QStringList(4, "$0.00000")};
 }
 
-void tst_Cost::costCalc()
+void tst_Cost::costsAndTotals()
 {
-    QFETCH(double, seconds);
-    QFETCH(double, energy);
-    QFETCH(double, cents);
-    QFETCH(double, hours);
-    QFETCH(QStringList, texts);
-    auto w = openWindow();
-    calc(w.get(), seconds, energy, cents, hours);
-    QCOMPARE(currentCosts(w->form()), texts);
-}
-
-void tst_Cost::addToTotal_data()
-{
-    QTest::addColumn<QString>("total");
-    QTest::addColumn<QString>("current");
-    QTest::addColumn<QString>("sum");
-
-    QTest::newRow("empty total") << "" << "$0.18000" << "$0.18000";
-    QTest::newRow("two amounts") << "$0.18000" << "$0.18000" << "$0.36000";
-    QTest::newRow("year twice") << "$1577.88000" << "$1577.88000" << "$3155.76001";
-    QTest::newRow("total parsed as float") << "$1081.72441" << "$0.00000" << "$1081.72437";
-    QTest::newRow("typed words count as 0") << "lots" << "$0.18000" << "$0.18000";
-    QTest::newRow("decimal comma counts as 0") << "$1,5" << "$1.00000" << "$1.00000";
-    QTest::newRow("every $ removed") << "$$2.5" << "1.5" << "$4.00000";
-    QTest::newRow("negative") << "$-1.00000" << "$0.25000" << "$-0.75000";
-    QTest::newRow("inf counts as 0") << "$inf" << "$0.18000" << "$0.18000";
-    QTest::newRow("nan counts as 0") << "$0.18000" << "$nan" << "$0.18000";
-    QTest::newRow("-inf counts as 0") << "$-inf" << "$inf" << "$0.00000";
-    QTest::newRow("float overflow counts as 0") << "$1e39" << "$2.00000" << "$2.00000";
-}
-
-void tst_Cost::addToTotal()
-{
-    QFETCH(QString, total);
-    QFETCH(QString, current);
-    QFETCH(QString, sum);
-    QCOMPARE(quelmar::addToTotal(total, current), sum);
-}
-
-void tst_Cost::addButton_data()
-{
-    QTest::addColumn<int>("clicks");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("one") << 1 << kOneKwhAnHour.mid(1);
-    QTest::newRow("two") << 2 << QStringList{"$0.36000", "$60.48000", "$788.94000", "$3155.76001"};
-    QTest::newRow("three") << 3 << QStringList{"$0.54000", "$90.72000", "$1183.41000", "$4733.64001"};
-}
-
-void tst_Cost::addButton()
-{
-    QFETCH(int, clicks);
-    QFETCH(QStringList, expected);
-    auto w = openWindow();
-    Ui_QuelmarStatus *ui = w->form();
-
-    // A zero elapsed time first: its non-finite amounts add nothing.
-    calc(w.get(), 0, 3.6e9);
-    ui->addtButton->click();
-    QCOMPARE(totals(ui), QStringList(4, "$0.00000"));
-
-    calc(w.get(), 3600, 3.6e9);
-    for (int i = 0; i < clicks; ++i)
+    QFETCH(QList<double>, given);
+    QFETCH(QStringList, costs);
+    QFETCH(QString, before);
+    QFETCH(QList<QStringList>, sums);
+    QuelmarStatus w;
+    pollTimer->stop();
+    Ui_QuelmarStatus *ui = w.form();
+    ui->cents->setValue(given[2]);
+    ui->hoursperday->setValue(given[3]);
+    for (QLineEdit *total : {ui->tcostph, ui->tcostpw, ui->tcostpq, ui->tcostpy})
+        total->setText(before);
+    double vals[150] = {0, 0, given[0], given[1]};
+    w.CostCalc(vals);
+    QCOMPARE(costTexts(ui), costs + QStringList(4, before));
+    for (const QStringList &sum : sums) {
         ui->addtButton->click();
-    QCOMPARE(totals(ui), expected);
-    QCOMPARE(currentCosts(ui), kOneKwhAnHour);
-}
-
-void tst_Cost::clearTotals()
-{
-    auto w = openWindow();
-    Ui_QuelmarStatus *ui = w->form();
-    calc(w.get(), 3600, 3.6e9);
-    ui->addtButton->click();
-    QCOMPARE(totals(ui), kOneKwhAnHour.mid(1));
-
+        QCOMPARE(costTexts(ui), costs + sum);
+    }
+    // Clear Totals leaves the current costs.
     ui->cleartButton->click();
-    QCOMPARE(totals(ui), QStringList(4, QString()));
-    QCOMPARE(currentCosts(ui), kOneKwhAnHour);
-
-    // Cleared totals start again from nothing.
-    ui->addtButton->click();
-    QCOMPARE(totals(ui), kOneKwhAnHour.mid(1));
+    QCOMPARE(costTexts(ui), costs + QStringList(4, QString()));
 }
 
 void tst_Cost::onlyOnCostTab_data()
@@ -211,30 +125,23 @@ void tst_Cost::onlyOnCostTab()
 {
     QFETCH(int, tab);
     const bool costTab = tab == 1;
-    auto w = openWindow();
-    Ui_QuelmarStatus *ui = w->form();
+    QuelmarStatus w;
+    pollTimer->stop();
+    Ui_QuelmarStatus *ui = w.form();
+    const auto pollOn = [&](int index, double seconds) {
+        ui->tabWidget->setCurrentIndex(index);
+        pty.send(replyWith(seconds, 3.6e9));
+        w.poller();
+        pty.receive(200);
+    };
 
-    ui->tabWidget->setCurrentIndex(tab);
-    pty.send(replyWith(3600, 3.6e9));
-    w->poller();
-    pty.receive(200);
-    // The poll itself succeeded whatever the tab.
-    QCOMPARE(ui->TimeDisp->text(), QStringLiteral("01:00:00 HMS"));
-    QCOMPARE(currentCosts(ui), costTab ? kOneKwhAnHour : QStringList(5, QString()));
-
-    ui->tabWidget->setCurrentIndex(1);
-    pty.send(replyWith(3600, 3.6e9));
-    w->poller();
-    pty.receive(200);
-    QCOMPARE(currentCosts(ui), kOneKwhAnHour);
-
-    // Away from the tab the fields keep their last texts.
-    ui->tabWidget->setCurrentIndex(tab);
-    pty.send(replyWith(7200, 3.6e9));
-    w->poller();
-    pty.receive(200);
+    pollOn(1, 3600);
+    QCOMPARE(costTexts(ui).mid(0, 5), kOneKwhAnHour);
+    pollOn(tab, 7200);
+    // The poll itself landed; away from the tab the costs keep their last texts.
     QCOMPARE(ui->TimeDisp->text(), QStringLiteral("02:00:00 HMS"));
-    QCOMPARE(currentCosts(ui).at(1), costTab ? QStringLiteral("$0.09000") : QStringLiteral("$0.18000"));
+    const QStringList halfTheRate{"$0.18000", "$0.09000", "$15.12000", "$197.23500", "$788.94000"};
+    QCOMPARE(costTexts(ui).mid(0, 5), costTab ? halfTheRate : kOneKwhAnHour);
 }
 
 QTEST_MAIN(tst_Cost)
