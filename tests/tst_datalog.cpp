@@ -97,8 +97,7 @@ void tst_DataLog::init()
     QVERIFY(dir->isValid());
     logPath = dir->filePath(QStringLiteral("log.csv"));
     w.reset(); // it holds the port the next window opens
-    w = std::make_unique<QuelmarStatus>();
-    pollTimer->stop();
+    w = openWindowOn(pty.path());
     pendingCommand[0] = 'S';
 }
 

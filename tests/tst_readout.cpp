@@ -34,7 +34,6 @@ private slots:
     void fieldsAreOverwritten();
 
 private:
-    std::unique_ptr<QuelmarStatus> openWindow();
     QTemporaryDir settingsDir;
     PtyPair pty;
 };
@@ -46,14 +45,6 @@ void tst_Readout::initTestCase()
     QVERIFY(settingsDir.isValid());
     QVERIFY(pty.isValid());
     useSettingsFolder(settingsDir.path());
-}
-
-std::unique_ptr<QuelmarStatus> tst_Readout::openWindow()
-{
-    storePortName(pty.path());
-    auto w = std::make_unique<QuelmarStatus>();
-    pollTimer->stop();
-    return w;
 }
 
 void tst_Readout::fields_data()
@@ -89,7 +80,7 @@ void tst_Readout::fields()
     QFETCH(Entries, entries);
     QFETCH(QString, field);
     QFETCH(QString, text);
-    auto w = openWindow();
+    auto w = openWindowOn(pty.path());
     double vals[150] = {};
     for (auto it = entries.cbegin(); it != entries.cend(); ++it)
         vals[it.key()] = it.value();
@@ -101,7 +92,7 @@ void tst_Readout::fields()
 
 void tst_Readout::fieldsAreOverwritten()
 {
-    auto w = openWindow();
+    auto w = openWindowOn(pty.path());
     Ui_QuelmarStatus *ui = w->form();
     for (QLineEdit *edit : {ui->TimeDisp, ui->EnergyDisp, ui->PowerDisp, ui->VoltsDisp, ui->CurrentDisp, ui->PFDisp,
                             ui->VADisp})
