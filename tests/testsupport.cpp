@@ -4,6 +4,7 @@
 #include "app/quelmarstatus.h"
 #include "settings/settingskeys.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -99,7 +100,12 @@ void ModalWatcher::poll()
         return;
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         seen << box->text() + QLatin1Char('|') + box->informativeText();
-        box->accept();
+        // A question such as the file dialog's "replace it?" takes Yes;
+        // accept() alone would count as No and bring the dialog back.
+        if (QAbstractButton *yes = box->button(QMessageBox::Yes))
+            yes->click();
+        else
+            box->accept();
     } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
         seen << dialog->windowTitle();
         if (!fileAnswer.isEmpty()) {
