@@ -29,13 +29,7 @@ const int kLimitedPasses = 8;
 // A steady 120 W load.
 QByteArray reply(int pass)
 {
-    const double fields[] = {double(pass), 0, double(pass), 432000, 120000, 230000000, 579710, 1, 900000, 133333};
-    QByteArray body = ">01S";
-    for (double field : fields)
-        body += ',' + QByteArray::number(field, 'f', 0);
-    char sum[11];
-    quelmar::checksumText(quelmar::byteSum(body.constData() + 1, body.constData() + body.size()), sum);
-    return body + ';' + sum + '\r';
+    return meterReply({double(pass), 0, double(pass), 432000, 120000, 230000000, 579710, 1, 900000, 133333});
 }
 
 // The hard limit stays open, so that the soft one can be lifted again.

@@ -2,6 +2,7 @@
 
 #include "app/programstate.h"
 #include "app/quelmarstatus.h"
+#include "link/protocol.h"
 #include "settings/settingskeys.h"
 
 #include <QAbstractButton>
@@ -144,6 +145,16 @@ void MeterSim::stop()
     if (!proc.waitForFinished(3000))
         proc.kill();
     proc.waitForFinished(1000);
+}
+
+QByteArray meterReply(const QList<double> &fields)
+{
+    QByteArray body = ">01S";
+    for (double field : fields)
+        body += ',' + QByteArray::number(field, 'f', 0);
+    char sum[11];
+    quelmar::checksumText(quelmar::byteSum(body.constData() + 1, body.constData() + body.size()), sum);
+    return body + ';' + sum + '\r';
 }
 
 std::unique_ptr<QuelmarStatus> openWindowOn(const QString &portPath)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -75,6 +76,9 @@ public:
 private:
     QProcess proc;
 };
+
+// A reply as the meter sends it: ">01S", the fields, ";", the checksum, CR.
+QByteArray meterReply(const QList<double> &fields);
 
 // A window on the given line with its poll timer stopped, so the test
 // drives the ticks. The port name is stored first, as a user's would be.

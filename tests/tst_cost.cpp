@@ -13,11 +13,7 @@ namespace {
 // A ten-field reply whose entries 2 and 3 carry the elapsed time and energy.
 QByteArray replyWith(double seconds, double energy)
 {
-    QByteArray body = ">01S,0,0," + QByteArray::number(seconds, 'f', 0) + ',' + QByteArray::number(energy, 'f', 0);
-    body += ",0,0,0,0,0,0";
-    char sum[11];
-    quelmar::checksumText(quelmar::byteSum(body.constData() + 1, body.constData() + body.size()), sum);
-    return body + ';' + sum + '\r';
+    return meterReply({0, 0, seconds, energy, 0, 0, 0, 0, 0, 0});
 }
 
 // The current costs (now, per hour, week, quarter, year), then the four totals.

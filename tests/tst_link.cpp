@@ -28,12 +28,10 @@ QByteArray frame(int add, const char *cmd)
 // A reply with `fields` numeric fields 1, 2, 3, ... and a correct checksum.
 QByteArray replyWithFields(int fields)
 {
-    QByteArray body = ">01S";
+    QList<double> values;
     for (int i = 1; i <= fields; ++i)
-        body += ',' + QByteArray::number(i);
-    char sum[11];
-    quelmar::checksumText(quelmar::byteSum(body.constData() + 1, body.constData() + body.size()), sum);
-    return body + ';' + sum + '\r';
+        values << i;
+    return meterReply(values);
 }
 
 } // namespace
