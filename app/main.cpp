@@ -11,7 +11,7 @@ int main(int argc, char *argv[])
     QFont font = QApplication::font();
     font.setPointSize(8);
     QApplication::setFont(font);
-    app.setWindowIcon(QIcon(QStringLiteral(":/icons/quelmar-communicator.png")));
+    app.setWindowIcon(QIcon(QStringLiteral(":/icons/quelmar-communicator-256.png")));
     // Lets Wayland compositors match the window to its desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.norvane.QuelmarCommunicator"));
     QuelmarStatus window;

@@ -1,21 +1,14 @@
 #include "quelmarstatus.h"
 
 #include "programstate.h"
+#include "app/version.h"
 #include "link/devicepath.h"
 #include "ui_quelmarstatus.h"
 
 #include <QEvent>
+#include <QLineEdit>
 #include <QSerialPort>
 #include <QTimer>
-
-// Defined in this order: the name is set up before the mutex and outlives it.
-QString portName;
-QMutex portMutex;
-QTimer *pollTimer = nullptr;
-int meterAddress = 1;
-char pendingCommand[2] = {0, 0};
-bool portOpenFailed = false;
-int logcount = 0;
 
 QuelmarStatus::QuelmarStatus(QWidget *parent)
     : QMainWindow(parent)
@@ -42,7 +35,7 @@ QuelmarStatus::QuelmarStatus(QWidget *parent)
     connect(ui->cleartButton, SIGNAL(clicked()), this, SLOT(CleartData()));
     connect(pollTimer, SIGNAL(timeout()), this, SLOT(poller()));
 
-    setWindowTitle(tr("Quelmar Communicator 2.0.1beta"));
+    setWindowTitle(tr("Quelmar Communicator " QUELMAR_VERSION_TEXT));
 
     readSettings();
 
@@ -67,4 +60,10 @@ void QuelmarStatus::changeEvent(QEvent *e)
     QMainWindow::changeEvent(e);
     if (e->type() == QEvent::LanguageChange)
         ui->retranslateUi(this);
+}
+
+void QuelmarStatus::setFieldText(QLineEdit *field, const QString &text)
+{
+    if (field->text() != text)
+        field->setText(text);
 }

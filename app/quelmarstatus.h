@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+class QLineEdit;
 class QSerialPort;
 class QEvent;
 class Ui_QuelmarStatus;
@@ -14,6 +15,11 @@ class QuelmarStatus : public QMainWindow
     Q_OBJECT
 
 public:
+    // The poll timer's period, and what comerr says when the meter does not
+    // answer (the form's own text has two blanks; this one has one).
+    static constexpr int kPollPeriodMs = 500;
+    static constexpr char kCommunicationError[] = "Communication Error";
+
     explicit QuelmarStatus(QWidget *parent = nullptr);
     ~QuelmarStatus() override;
 
@@ -45,6 +51,11 @@ protected:
     void changeEvent(QEvent *e) override;
 
 private:
+    // Setting a line edit's text lays it out and repaints it even when the
+    // text is the one it already shows. Most fields keep their text from one
+    // poll to the next, so the slots set a field only when its text changes.
+    static void setFieldText(QLineEdit *field, const QString &text);
+
     // The data log's share of a readout pass.
     void logStep(const quelmar::ReadoutTexts &texts);
 

@@ -7,9 +7,10 @@
 #include "app/programstate.h"
 #include "app/quelmarstatus.h"
 #include "testsupport.h"
-#include "ui_quelmarstatus.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -44,7 +45,8 @@ void BM_PollCycle(benchmark::State &state)
     storePortName(meter.path());
     QuelmarStatus window;
     pollTimer->stop(); // the benchmark drives the cycles
-    window.form()->tabWidget->setCurrentIndex(tab);
+    window.findChild<QTabWidget *>("tabWidget")->setCurrentIndex(tab);
+    const QLabel *comerr = window.findChild<QLabel *>("comerr");
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) {
         state.SkipWithError("window not shown");
@@ -68,7 +70,7 @@ void BM_PollCycle(benchmark::State &state)
     for (auto _ : state) {
         state.PauseTiming();
         const long long pauseStart = quelmar::bench::allocationCount();
-        if (!window.form()->comerr->text().isEmpty())
+        if (!comerr->text().isEmpty())
             ++unanswered;
         meter.receive(0); // the frames of earlier cycles
         meter.send(quelmar::bench::meterReply(n++, varying));
@@ -81,7 +83,7 @@ void BM_PollCycle(benchmark::State &state)
         double(quelmar::bench::allocationCount() - allocsBefore - allocsOutside),
         benchmark::Counter::kAvgIterations);
 
-    if (unanswered > 0 || !window.form()->comerr->text().isEmpty())
+    if (unanswered > 0 || !comerr->text().isEmpty())
         state.SkipWithError("a cycle saw no reply");
 }
 BENCHMARK(BM_PollCycle)

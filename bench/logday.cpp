@@ -7,9 +7,11 @@
 #include "app/programstate.h"
 #include "app/quelmarstatus.h"
 #include "testsupport.h"
-#include "ui_quelmarstatus.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -57,10 +59,11 @@ int main(int argc, char **argv)
     pollTimer->stop(); // the passes are driven from here
     window.show();
     const QString logPath = dir.filePath(QStringLiteral("day.csv"));
-    window.form()->fileEdit->setText(logPath);
-    window.form()->lperiod->setValue(1);
-    window.form()->startButton->click();
-    if (window.form()->startButton->isEnabled()) {
+    window.findChild<QLineEdit *>("fileEdit")->setText(logPath);
+    window.findChild<QSpinBox *>("lperiod")->setValue(1);
+    auto *start = window.findChild<QPushButton *>("startButton");
+    start->click();
+    if (start->isEnabled()) {
         std::fprintf(stderr, "quelmar-logday: logging did not start\n");
         return 1;
     }
@@ -83,7 +86,7 @@ int main(int argc, char **argv)
     }
     const double cpu = cpuSeconds() - cpuStart;
     const double seconds = double(wall.nsecsElapsed()) * 1e-9;
-    window.form()->stopButton->click();
+    window.findChild<QPushButton *>("stopButton")->click();
 
     QFile log(logPath);
     if (!log.open(QIODevice::ReadOnly)) {

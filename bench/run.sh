@@ -10,10 +10,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/setup.sh"
 
-BENCH_BUILD=${QUELMAR_BENCH_BUILD_DIR:-$ROOT/build-bench}
+BENCH_BUILD=$ROOT/build-bench
 install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev
-configure_and_build "$BENCH_BUILD" -DCMAKE_BUILD_TYPE=Release -DQUELMAR_BUILD_BENCH=ON \
-    -DQUELMAR_BUILD_TESTS=ON >&2
+build_preset bench >&2
 
 export QT_QPA_PLATFORM=offscreen
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then

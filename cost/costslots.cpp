@@ -1,8 +1,6 @@
 // The Cost Calculator tab.
 #include "app/quelmarstatus.h"
 
-#include "app/fieldtext.h"
-
 #include "cost/costmath.h"
 #include "ui_quelmarstatus.h"
 
@@ -10,11 +8,11 @@ void QuelmarStatus::CostCalc(double vals[150])
 {
     const quelmar::Costs c = quelmar::runningCosts(float(vals[2]), vals[3], float(ui->cents->value()),
                                                    float(ui->hoursperday->value()));
-    quelmar::setTextIfChanged(ui->cost, quelmar::moneyText(c.now));
-    quelmar::setTextIfChanged(ui->costph, quelmar::moneyText(c.perHour));
-    quelmar::setTextIfChanged(ui->costpw, quelmar::moneyText(c.perWeek));
-    quelmar::setTextIfChanged(ui->costpq, quelmar::moneyText(c.perQuarter));
-    quelmar::setTextIfChanged(ui->costpy, quelmar::moneyText(c.perYear));
+    setFieldText(ui->cost, quelmar::moneyText(c.now));
+    setFieldText(ui->costph, quelmar::moneyText(c.perHour));
+    setFieldText(ui->costpw, quelmar::moneyText(c.perWeek));
+    setFieldText(ui->costpq, quelmar::moneyText(c.perQuarter));
+    setFieldText(ui->costpy, quelmar::moneyText(c.perYear));
 }
 
 void QuelmarStatus::AddtData()

@@ -10,9 +10,6 @@
 namespace {
 
 constexpr int kAttempts = 3;
-// Counts from this up come from reads holding several replies, or are the
-// clear acknowledgement: not one reading to show.
-constexpr int kFirstNotShown = 90;
 constexpr int kCostTab = 1;
 
 void setPending(char letter)
@@ -26,7 +23,7 @@ void setPending(char letter)
 void QuelmarStatus::poller()
 {
     if (portOpenFailed) {
-        ui->comerr->setText(QStringLiteral("Communication Error"));
+        ui->comerr->setText(QLatin1String(kCommunicationError));
         return;
     }
 
@@ -41,14 +38,14 @@ void QuelmarStatus::poller()
             // Clearing an empty label still repaints it: clear only an error.
             if (!ui->comerr->text().isEmpty())
                 ui->comerr->clear();
-            if (r < kFirstNotShown)
+            if (r < quelmar::kFirstNotShown)
                 UpdateDisp(vals);
             if (ui->tabWidget->currentIndex() == kCostTab)
                 CostCalc(vals);
         }
     }
     if (!answered)
-        ui->comerr->setText(QStringLiteral("Communication Error"));
+        ui->comerr->setText(QLatin1String(kCommunicationError));
     setPending('S');
 }
 

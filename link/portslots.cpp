@@ -45,5 +45,5 @@ void QuelmarStatus::PortOpen()
         box.exec();
         portOpenFailed = true;
     }
-    pollTimer->start(500);
+    pollTimer->start(kPollPeriodMs);
 }

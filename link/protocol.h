@@ -16,6 +16,12 @@ constexpr int kReplyBufferSize = kReplyCapacity + 1;
 // Entries in one poll cycle's measurement array.
 constexpr int kMeasurementCount = 1024;
 
+// What a read of a reply comes to: the clear acknowledgement, or a count of
+// stored entries. Counts from kFirstNotShown up come from reads holding
+// several replies: not one reading to show.
+constexpr int kClearAckResult = 99;
+constexpr int kFirstNotShown = 90;
+
 // Two-character address text: "0%X" for 0..15, "%X" above. Writes at most
 // 9 characters and the NUL into out (which must hold 10).
 void addressText(int add, char out[10]);

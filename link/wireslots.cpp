@@ -1,7 +1,6 @@
 // The wire slots: one frame out, whatever has arrived in.
 #include "app/quelmarstatus.h"
 
-#include "app/fieldtext.h"
 #include "app/programstate.h"
 #include "link/protocol.h"
 #include "ui_quelmarstatus.h"
@@ -24,7 +23,7 @@ void QuelmarStatus::Txmsg(int add, char *cmd, int val1)
     Q_UNUSED(val1);
     char frame[quelmar::kFrameBufferSize];
     const int length = quelmar::buildFrame(add, cmd, frame);
-    quelmar::setTextIfChanged(ui->TxLine, QString::fromLatin1(frame, length));
+    setFieldText(ui->TxLine, QString::fromLatin1(frame, length));
 
     QMutexLocker lock(&portMutex);
     // A closed port (after a hang-up) fails the write without Qt's warning.
@@ -56,18 +55,19 @@ int QuelmarStatus::Rcvmsg(int add, double cmvals[])
 
     int result = 0;
     if (count > 0) {
-        chkadd(add, msg);
-        // Only a reply whose checksum is right may fill the array. The address
-        // does not decide: there is one meter on the line, and its answer to
-        // an address change may still carry another address.
+        // The address check runs on every reply, but its result does not
+        // decide: there is one meter on the line, and its answer to an
+        // address change may still carry another address. Only a reply whose
+        // checksum is right may fill the array.
+        (void)chkadd(add, msg);
         if (rxchksum(msg))
             result = RcvdVal(msg, cmvals);
     }
 
-    quelmar::setTextIfChanged(ui->RcdLine, QString::fromLatin1(msg));
+    setFieldText(ui->RcdLine, QString::fromLatin1(msg));
 
     if (quelmar::isClearAck(add, msg))
-        return 99;
+        return quelmar::kClearAckResult;
     return result;
 }
 

@@ -8,7 +8,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 install_packages "${RUN_PACKAGES[@]}"
-configure_and_build "$BUILD"
+build_preset default
 
 PORT=${1:-}
 RUNDIR=$BUILD/run

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, then configures
-# and builds. Sourced by run.sh and test.sh; safe to run again.
+# Installs the Debian packages the build and the tests need, and builds
+# through the project's presets. Sourced by run.sh, test.sh and bench/run.sh;
+# safe to run again.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=${QUELMAR_BUILD_DIR:-$ROOT/build}
+BUILD=$ROOT/build
 
 # What `run` needs; `test` adds TEST_PACKAGES.
 RUN_PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
-              xvfb xauth imagemagick fonts-dejavu-core)
-TEST_PACKAGES=(clang-14 libclang-rt-14-dev libbenchmark-dev
+              fonts-liberation2 xvfb xauth imagemagick fonts-dejavu-core)
+TEST_PACKAGES=(clang clang-14 libclang-rt-14-dev libbenchmark-dev
                desktop-file-utils appstream dpkg-dev file)
 
 missing_packages() {
@@ -34,8 +35,8 @@ install_packages() {
     fi
 }
 
-configure_and_build() {
-    local dir=$1; shift
-    cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+# build_preset NAME: configure and build with the preset of that name, on
+# every core.
+build_preset() {
+    (cd "$ROOT" && cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$(nproc)")
 }

@@ -11,6 +11,9 @@ inline constexpr char kPortKey[] = "ComPort";
 // The port was always written under "Quelmarstatus" and read under
 // "QuelmarStatus", which meet only in a store that ignores case (the Windows
 // registry). Elsewhere both spellings are folded to one group.
+inline constexpr char kWriteGroup[] = "Quelmarstatus";
+inline constexpr char kReadGroup[] = "QuelmarStatus";
+
 inline QString settingsGroup(const char *spelling)
 {
 #ifdef Q_OS_WIN

@@ -9,7 +9,7 @@
 void QuelmarStatus::readSettings()
 {
     QSettings settings(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
-    settings.beginGroup(quelmar::settingsGroup("QuelmarStatus"));
+    settings.beginGroup(quelmar::settingsGroup(quelmar::kReadGroup));
     portName = settings.value(quelmar::kPortKey).toString();
     settings.endGroup();
 }
@@ -17,7 +17,7 @@ void QuelmarStatus::readSettings()
 void QuelmarStatus::writeSettings()
 {
     QSettings settings(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
-    settings.beginGroup(quelmar::settingsGroup("Quelmarstatus"));
+    settings.beginGroup(quelmar::settingsGroup(quelmar::kWriteGroup));
     settings.setValue(quelmar::kPortKey, portName);
     settings.endGroup();
 }

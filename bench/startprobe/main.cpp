@@ -11,6 +11,8 @@
 //   frame_ms  when the first byte the program wrote reached the line.
 // Then it ends the program with SIGTERM. A value never seen prints as -1.
 
+#include "tools/pty/pty.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,9 +23,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -69,22 +69,13 @@ int main(int argc, char **argv)
     if (i + 1 >= argc || timeout <= 0)
         return usage();
 
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+    quelmar::Pty pty;
+    if (!quelmar::openPty(pty)) {
         std::perror("quelmar-startprobe: openpty");
         return 1;
     }
-    // The slave stays open here so the line stays up while the program
-    // opens and configures it.
-    termios tio;
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    const int master = pty.master;
+    const char *name = pty.path.c_str();
     std::string port = name;
     if (!link.empty()) {
         ::unlink(link.c_str());

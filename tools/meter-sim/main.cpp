@@ -3,6 +3,8 @@
 
 #include "meter.h"
 
+#include "tools/pty/pty.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -14,11 +16,9 @@
 #include <random>
 #include <string>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -182,24 +182,14 @@ int main(int argc, char **argv)
     load.profile = profile == "fridge" ? Profile::Fridge : Profile::Constant;
     faults.split = int(split);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    const char *name = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
-        ? ptsname(master) : nullptr;
-    const std::string path = name ? name : "";
-    // Our own descriptor on the terminal keeps it alive while the program
-    // closes and reopens the port; without it the master side reads EIO.
-    const int slave = name ? ::open(name, O_RDWR | O_NOCTTY) : -1;
-    termios tio;
-    if (slave < 0 || tcgetattr(slave, &tio) != 0) {
+    quelmar::Pty pty;
+    if (!quelmar::openPty(pty)) {
         std::fprintf(stderr, "quelmar-meter-sim: pseudo-terminal: %s\n", std::strerror(errno));
         return 1;
     }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B9600);
-    cfsetospeed(&tio, B9600);
-    tio.c_cflag = (tio.c_cflag & ~(CSIZE | PARENB | CSTOPB)) | CS8 | CLOCAL | CREAD;
-    tcsetattr(slave, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    const int master = pty.master;
+    const int slave = pty.keeper;
+    const std::string &path = pty.path;
 
     const QByteArray link = p.value("link").toLocal8Bit();
     if (!link.isEmpty()) {
@@ -262,8 +252,7 @@ int main(int argc, char **argv)
         } while (!g_stop && ioctl(slave, FIONREAD, &waiting) == 0 && waiting > 0
                  && now() < deadline);
     }
-    ::close(slave);
-    ::close(master);
+    quelmar::closePty(pty);
     char target[4096];
     const ssize_t len = link.isEmpty() ? -1 : readlink(link.constData(), target, sizeof target);
     if (len >= 0 && std::string(target, size_t(len)) == path)

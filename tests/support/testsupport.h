@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "tools/pty/pty.h"
+
 #include <memory>
 
 class QuelmarStatus;
@@ -25,9 +27,9 @@ public:
     PtyPair(const PtyPair &) = delete;
     PtyPair &operator=(const PtyPair &) = delete;
 
-    bool isValid() const { return master >= 0; }
-    QString path() const { return slavePath; }
-    int masterFd() const { return master; }
+    bool isValid() const { return pty.master >= 0; }
+    QString path() const { return QString::fromStdString(pty.path); }
+    int masterFd() const { return pty.master; }
 
     // Writes bytes as the meter and waits until the program's side of the
     // line can read them (a pty hands bytes over asynchronously).
@@ -39,9 +41,7 @@ public:
     void hangUp();
 
 private:
-    int master = -1;
-    int slaveKeeper = -1; // keeps the line up while the program reopens it
-    QString slavePath;
+    quelmar::Pty pty;
 };
 
 // Answers every modal box or dialog that opens while it lives, recording

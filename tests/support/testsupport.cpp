@@ -15,23 +15,11 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 PtyPair::PtyPair()
 {
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-        return;
-    termios tio;
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
-    slaveKeeper = slave;
-    slavePath = QString::fromLocal8Bit(name);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    quelmar::openPty(pty);
 }
 
 PtyPair::~PtyPair()
@@ -43,10 +31,10 @@ void PtyPair::send(const QByteArray &bytes)
 {
     const char *p = bytes.constData();
     qsizetype left = bytes.size();
-    while (left > 0 && master >= 0) {
-        const ssize_t n = ::write(master, p, size_t(left));
+    while (left > 0 && pty.master >= 0) {
+        const ssize_t n = ::write(pty.master, p, size_t(left));
         if (n < 0 && errno == EAGAIN) {
-            pollfd pfd{master, POLLOUT, 0};
+            pollfd pfd{pty.master, POLLOUT, 0};
             ::poll(&pfd, 1, 100);
             continue;
         }
@@ -55,22 +43,22 @@ void PtyPair::send(const QByteArray &bytes)
         p += n;
         left -= n;
     }
-    pollfd delivered{slaveKeeper, POLLIN, 0};
-    if (slaveKeeper >= 0 && !bytes.isEmpty())
+    pollfd delivered{pty.keeper, POLLIN, 0};
+    if (pty.keeper >= 0 && !bytes.isEmpty())
         ::poll(&delivered, 1, 1000);
 }
 
 QByteArray PtyPair::receive(int ms)
 {
     QByteArray got;
-    if (master < 0)
+    if (pty.master < 0)
         return got;
-    pollfd pfd{master, POLLIN, 0};
+    pollfd pfd{pty.master, POLLIN, 0};
     if (::poll(&pfd, 1, ms) <= 0)
         return got;
     char buf[4096];
     for (;;) {
-        const ssize_t n = ::read(master, buf, sizeof buf);
+        const ssize_t n = ::read(pty.master, buf, sizeof buf);
         if (n <= 0)
             break;
         got.append(buf, n);
@@ -80,11 +68,7 @@ QByteArray PtyPair::receive(int ms)
 
 void PtyPair::hangUp()
 {
-    if (slaveKeeper >= 0)
-        ::close(slaveKeeper);
-    if (master >= 0)
-        ::close(master);
-    slaveKeeper = master = -1;
+    quelmar::closePty(pty);
 }
 
 ModalWatcher::ModalWatcher(QObject *parent)
