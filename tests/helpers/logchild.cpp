@@ -14,9 +14,11 @@
 #include "link/protocol.h"
 #include "logging/logrecord.h"
 #include "testsupport.h"
-#include "ui_quelmarstatus.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QFileInfo>
 
 #include <csignal>
@@ -58,12 +60,10 @@ int main(int argc, char **argv)
     ModalWatcher watcher;
     QuelmarStatus w;
     pollTimer->stop();
-    Ui_QuelmarStatus *ui = w.form();
-    ui->fileEdit->setText(log);
-    ui->lperiod->setValue(1);
-    ui->logclear->setChecked(false);
+    w.findChild<QLineEdit *>("fileEdit")->setText(log);
+    w.findChild<QCheckBox *>("logclear")->setChecked(false);
     w.startlogging();
-    if (!watcher.texts().isEmpty() || ui->startButton->isEnabled())
+    if (!watcher.texts().isEmpty() || w.findChild<QPushButton *>("startButton")->isEnabled())
         return 4;
 
     if (limited) {
@@ -81,7 +81,7 @@ int main(int argc, char **argv)
         pty.send(reply(pass));
         w.poller();
         pty.receive(0); // the program's frames, so the line never backs up
-        if (!ui->comerr->text().isEmpty())
+        if (!textOf(w, "comerr").isEmpty())
             return 6;
     }
     return 0;

@@ -2,46 +2,31 @@
 
 #include "app/programstate.h"
 #include "app/quelmarstatus.h"
-#include "link/protocol.h"
-#include "settings/settingskeys.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
-#include <QWidget>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-PtyPair::PtyPair()
-{
-    quelmar::openPty(pty);
-}
-
-PtyPair::~PtyPair()
-{
-    hangUp();
-}
-
 void PtyPair::send(const QByteArray &bytes)
 {
-    const char *p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0 && pty.master >= 0) {
-        const ssize_t n = ::write(pty.master, p, size_t(left));
+    for (qsizetype done = 0; done < bytes.size() && pty.master >= 0;) {
+        const ssize_t n = ::write(pty.master, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EAGAIN) {
-            pollfd pfd{pty.master, POLLOUT, 0};
-            ::poll(&pfd, 1, 100);
-            continue;
-        }
-        if (n <= 0)
+            pollfd out{pty.master, POLLOUT, 0};
+            ::poll(&out, 1, 100);
+        } else if (n <= 0) {
             return;
-        p += n;
-        left -= n;
+        } else {
+            done += n;
+        }
     }
     pollfd delivered{pty.keeper, POLLIN, 0};
     if (pty.keeper >= 0 && !bytes.isEmpty())
@@ -51,28 +36,16 @@ void PtyPair::send(const QByteArray &bytes)
 QByteArray PtyPair::receive(int ms)
 {
     QByteArray got;
-    if (pty.master < 0)
-        return got;
-    pollfd pfd{pty.master, POLLIN, 0};
-    if (::poll(&pfd, 1, ms) <= 0)
+    pollfd in{pty.master, POLLIN, 0};
+    if (pty.master < 0 || ::poll(&in, 1, ms) <= 0)
         return got;
     char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(pty.master, buf, sizeof buf);
-        if (n <= 0)
-            break;
+    for (ssize_t n; (n = ::read(pty.master, buf, sizeof buf)) > 0;)
         got.append(buf, n);
-    }
     return got;
 }
 
-void PtyPair::hangUp()
-{
-    quelmar::closePty(pty);
-}
-
-ModalWatcher::ModalWatcher(QObject *parent)
-    : QObject(parent)
+ModalWatcher::ModalWatcher()
 {
     connect(&timer, &QTimer::timeout, this, &ModalWatcher::poll);
     timer.start(20);
@@ -81,28 +54,23 @@ ModalWatcher::ModalWatcher(QObject *parent)
 void ModalWatcher::poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
-    if (!modal)
-        return;
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         seen << box->text() + QLatin1Char('|') + box->informativeText();
-        // A question such as the file dialog's "replace it?" takes Yes;
-        // accept() alone would count as No and bring the dialog back.
+        // A question takes its Yes; accept() alone would count as No.
         if (QAbstractButton *yes = box->button(QMessageBox::Yes))
             yes->click();
         else
             box->accept();
     } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
         seen << dialog->windowTitle();
-        if (!fileAnswer.isEmpty()) {
-            // A focused name field ignores selectFile().
-            if (QWidget *focused = dialog->focusWidget())
-                focused->clearFocus();
-            dialog->selectFile(fileAnswer);
-            QMetaObject::invokeMethod(dialog, "accept");
-        } else {
-            dialog->reject();
-        }
-    } else {
+        if (fileAnswer.isEmpty())
+            return dialog->reject();
+        // A focused name field ignores selectFile().
+        if (QWidget *focused = dialog->focusWidget())
+            focused->clearFocus();
+        dialog->selectFile(fileAnswer);
+        QMetaObject::invokeMethod(dialog, "accept");
+    } else if (modal) {
         seen << modal->metaObject()->className();
         modal->close();
     }
@@ -110,10 +78,7 @@ void ModalWatcher::poll()
 
 QString MeterSim::start(const QStringList &args)
 {
-    proc.setProgram(QStringLiteral(METERSIM_EXE));
-    proc.setArguments(args);
-    proc.setProcessChannelMode(QProcess::SeparateChannels);
-    proc.start();
+    proc.start(QStringLiteral(METERSIM_EXE), args);
     if (!proc.waitForStarted(5000))
         return QString();
     for (int waited = 0; !proc.canReadLine() && waited < 5000; waited += 50)
@@ -136,9 +101,18 @@ QByteArray meterReply(const QList<double> &fields)
     QByteArray body = ">01S";
     for (double field : fields)
         body += ',' + QByteArray::number(field, 'f', 0);
-    char sum[11];
-    quelmar::checksumText(quelmar::byteSum(body.constData() + 1, body.constData() + body.size()), sum);
-    return body + ';' + sum + '\r';
+    int sum = 0;
+    for (char c : body.mid(1))
+        sum += c;
+    return body + ';' + QByteArray::number(sum, 16).toUpper().rightJustified(4, '0') + '\r';
+}
+
+QString textOf(const QWidget &window, const char *objectName)
+{
+    if (auto *edit = window.findChild<QLineEdit *>(objectName))
+        return edit->text();
+    auto *label = window.findChild<QLabel *>(objectName);
+    return label ? label->text() : QStringLiteral("<no %1>").arg(objectName);
 }
 
 std::unique_ptr<QuelmarStatus> openWindowOn(const QString &portPath)
@@ -156,21 +130,10 @@ void useSettingsFolder(const QString &folder)
 
 void storePortName(const QString &name)
 {
-    QSettings s(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
-    s.beginGroup(quelmar::settingsGroup("Quelmarstatus"));
-    s.setValue(quelmar::kPortKey, name);
+    QSettings("Norvane", "Tovrik Communicator").setValue("quelmarstatus/ComPort", name);
 }
 
 QString storedPortName()
 {
-    QSettings s(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
-    s.beginGroup(quelmar::settingsGroup("QuelmarStatus"));
-    return s.value(quelmar::kPortKey).toString();
-}
-
-bool hasStoredPortName()
-{
-    QSettings s(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
-    s.beginGroup(quelmar::settingsGroup("QuelmarStatus"));
-    return s.contains(quelmar::kPortKey);
+    return QSettings("Norvane", "Tovrik Communicator").value("quelmarstatus/ComPort", "<none>").toString();
 }
