@@ -118,8 +118,12 @@ QString textOf(const QWidget &window, const char *objectName)
 std::unique_ptr<QuelmarStatus> openWindowOn(const QString &portPath)
 {
     storePortName(portPath);
+    ModalWatcher watcher;
     auto w = std::make_unique<QuelmarStatus>();
     pollTimer->stop();
+    // The port must open; a box would leave the test waiting for nothing.
+    if (!watcher.texts().isEmpty())
+        qFatal("The window did not open %s: %s", qPrintable(portPath), qPrintable(watcher.texts().join(' ')));
     return w;
 }
 

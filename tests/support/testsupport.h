@@ -87,6 +87,7 @@ QString textOf(const QWidget &window, const char *objectName);
 
 // A window on the given line with its poll timer stopped, so the test
 // drives the ticks. The port name is stored first, as a user's would be.
+// Ends the test process when the window shows a box instead.
 std::unique_ptr<QuelmarStatus> openWindowOn(const QString &portPath);
 
 // Points QSettings at a private folder, and the port name stored there in
