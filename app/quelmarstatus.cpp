@@ -2,12 +2,11 @@
 
 #include "programstate.h"
 #include "app/version.h"
-#include "link/devicepath.h"
+#include "link/pollengine.h"
 #include "ui_quelmarstatus.h"
 
 #include <QEvent>
 #include <QLineEdit>
-#include <QSerialPort>
 #include <QTimer>
 
 QuelmarStatus::QuelmarStatus(QWidget *parent)
@@ -15,6 +14,7 @@ QuelmarStatus::QuelmarStatus(QWidget *parent)
 {
     ui = new Ui_QuelmarStatus;
     ui->setupUi(this);
+    engine = new quelmar::PollEngine(this);
 
     for (int n = 1; n <= 20; ++n)
         ui->ComPort->addItem(QStringLiteral("COM%1").arg(n));
@@ -34,12 +34,17 @@ QuelmarStatus::QuelmarStatus(QWidget *parent)
     connect(ui->addtButton, SIGNAL(clicked()), this, SLOT(AddtData()));
     connect(ui->cleartButton, SIGNAL(clicked()), this, SLOT(CleartData()));
     connect(pollTimer, SIGNAL(timeout()), this, SLOT(poller()));
+    // The frames and replies of every attempt, as the engine makes them.
+    connect(engine, &quelmar::PollEngine::frameSent, this,
+            [this](const QByteArray &frame) { setFieldText(ui->TxLine, QString::fromLatin1(frame)); });
+    connect(engine, &quelmar::PollEngine::replyRead, this,
+            [this](const QByteArray &text) { setFieldText(ui->RcdLine, QString::fromLatin1(text)); });
 
     setWindowTitle(tr("Quelmar Communicator " QUELMAR_VERSION_TEXT));
 
     readSettings();
 
-    port = new QSerialPort(quelmar::devicePath(portName));
+    engine->setPort(portName);
 
     ui->ComPort->setEditText(portName);
 
@@ -48,9 +53,9 @@ QuelmarStatus::QuelmarStatus(QWidget *parent)
 
 QuelmarStatus::~QuelmarStatus()
 {
-    // QSerialPort closes an open port when it is destroyed.
-    delete port;
-    port = nullptr;
+    // The engine closes and deletes the serial port object.
+    delete engine;
+    engine = nullptr;
     writeSettings();
     delete ui;
 }
@@ -66,4 +71,9 @@ void QuelmarStatus::setFieldText(QLineEdit *field, const QString &text)
 {
     if (field->text() != text)
         field->setText(text);
+}
+
+QSerialPort *QuelmarStatus::serialPort() const
+{
+    return engine->port();
 }

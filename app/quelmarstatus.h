@@ -2,11 +2,16 @@
 
 #include <QMainWindow>
 
+#include "logging/logsink.h"
+
 class QLineEdit;
 class QSerialPort;
 class QEvent;
 class Ui_QuelmarStatus;
-namespace quelmar { struct ReadoutTexts; }
+namespace quelmar {
+class PollEngine;
+struct ReadoutTexts;
+} // namespace quelmar
 
 // The one window. Its public slots are the program's whole logic; each
 // subsystem folder defines the slots it owns.
@@ -23,8 +28,7 @@ public:
     explicit QuelmarStatus(QWidget *parent = nullptr);
     ~QuelmarStatus() override;
 
-    Ui_QuelmarStatus *form() const { return ui; }
-    QSerialPort *serialPort() const { return port; }
+    QSerialPort *serialPort() const;
 
 public slots:
     void ClearData();
@@ -60,5 +64,6 @@ private:
     void logStep(const quelmar::ReadoutTexts &texts);
 
     Ui_QuelmarStatus *ui = nullptr;
-    QSerialPort *port = nullptr;
+    quelmar::PollEngine *engine = nullptr; // owns the serial port object
+    quelmar::LogSink logSink;
 };

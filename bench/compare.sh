@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The communicator side by side with the toolkit's floor (bench/floor), both
-# polling the simulated meter, on Qt's offscreen platform.
+# The communicator side by side with the toolkit's floor (bench/floor) and
+# with the command-line logger, all polling the simulated meter, on Qt's
+# offscreen platform.
 #
 #   bench/compare.sh [--seconds N] [--rounds N] [--starts N] [--no-pacing] [--build DIR]
 #
-# Resources: the two run in turn (floor, program, floor, program, ...) for
+# Resources: the three run in turn (floor, program, logger, floor, ...) for
 # N seconds each (default 30) against one simulated meter. The meter sends
 # its replies at 9600 baud, a byte about every millisecond as a real line
 # does, so both programs wake for every byte; with --no-pacing it sends
@@ -15,7 +16,8 @@
 #   polling  the CPU time from 5 s after the start to the end: start-up left out;
 #            shown too per poll (one poll every 500 ms);
 #   VmHWM    peak resident memory.
-# The table gives the median over the rounds and program/floor ratios.
+# The table gives the median over the rounds, the program/floor ratios and
+# the logger/program ratios (the logger writes a record a second to a file).
 #
 # Start-up: quelmar-startprobe starts each program (in turn again, --starts
 # times each) on a pseudo-terminal of its own and times, from just before
@@ -59,10 +61,11 @@ fi
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQUELMAR_BUILD_BENCH=ON >&2
 fi
-cmake --build "$BUILD" -j2 --target quelmar-communicator quelmar-floor quelmar-meter-sim \
+cmake --build "$BUILD" -j2 --target quelmar-communicator quelmar-log quelmar-floor quelmar-meter-sim \
     quelmar-startprobe >&2
 
 PROGRAM=$BUILD/quelmar-communicator
+LOGGER=$BUILD/quelmar-log
 FLOOR=$BUILD/bench/quelmar-floor
 SIM=$BUILD/tools/meter-sim/quelmar-meter-sim
 PROBE=$BUILD/bench/quelmar-startprobe
@@ -147,6 +150,8 @@ for round in $(seq "$ROUNDS"); do
     echo "compare.sh: round $round: program" >&2
     set_port "$METER"
     run program "$PROGRAM"
+    echo "compare.sh: round $round: logger" >&2
+    run logger "$LOGGER" --port "$METER" "$WORK/logger-$round.csv"
 done
 
 echo "compare.sh: $STARTS start-ups each" >&2
@@ -163,22 +168,25 @@ median() {
 }
 
 polls=$(( (RUN_SECONDS - STEADY_FROM) * 2 ))
-awk -v fc="$(median "$WORK/floor" 1)" -v pc="$(median "$WORK/program" 1)" \
-    -v fs="$(median "$WORK/floor" 2)" -v ps="$(median "$WORK/program" 2)" \
-    -v fm="$(median "$WORK/floor" 3)" -v pm="$(median "$WORK/program" 3)" \
+awk -v fc="$(median "$WORK/floor" 1)" -v pc="$(median "$WORK/program" 1)" -v lc="$(median "$WORK/logger" 1)" \
+    -v fs="$(median "$WORK/floor" 2)" -v ps="$(median "$WORK/program" 2)" -v ls="$(median "$WORK/logger" 2)" \
+    -v fm="$(median "$WORK/floor" 3)" -v pm="$(median "$WORK/program" 3)" -v lm="$(median "$WORK/logger" 3)" \
     -v fw="$(median "$WORK/floor.start" 1)" -v pw="$(median "$WORK/program.start" 1)" \
     -v ff="$(median "$WORK/floor.start" 2)" -v pf="$(median "$WORK/program.start" 2)" \
     -v polls="$polls" -v secs="$RUN_SECONDS" -v from="$STEADY_FROM" -v rounds="$ROUNDS" -v starts="$STARTS" '
-function row(what, f, p, unit, fmt) {
-    printf "| %-38s | " fmt " | " fmt " | %5.2f |\n", what " (" unit ")", f, p, (f > 0 ? p / f : 0)
+function row(what, f, p, l, unit, fmt) {
+    printf "| %-38s | " fmt " | " fmt " | %5.2f | " fmt " | %5.2f |\n", what " (" unit ")", f, p,
+        (f > 0 ? p / f : 0), l, (p > 0 ? l / p : 0)
 }
 BEGIN {
-    printf "| %-38s | %9s | %9s | %5s |\n", "median of " rounds " runs / " starts " starts", "floor", "program", "ratio"
-    printf "|%s|%s|%s|%s|\n", "----------------------------------------", "----------:", "----------:", "------:"
-    row("CPU, whole " secs " s run", fc / 1e9, pc / 1e9, "s", "%9.3f")
-    row("CPU, polling " from "-" secs " s", fs / 1e9, ps / 1e9, "s", "%9.3f")
-    row("CPU per poll, polling", fs / polls / 1e3, ps / polls / 1e3, "us", "%9.1f")
-    row("peak resident memory, VmHWM", fm / 1024, pm / 1024, "MiB", "%9.1f")
-    row("start-up to window shown", fw, pw, "ms", "%9.1f")
-    row("start-up to first frame on wire", ff, pf, "ms", "%9.1f")
+    printf "| %-38s | %9s | %9s | %5s | %9s | %5s |\n", "median of " rounds " runs / " starts " starts",
+        "floor", "program", "/floor", "logger", "/prog"
+    printf "|%s|%s|%s|%s|%s|%s|\n", "----------------------------------------", "----------:", "----------:",
+        "------:", "----------:", "------:"
+    row("CPU, whole " secs " s run", fc / 1e9, pc / 1e9, lc / 1e9, "s", "%9.3f")
+    row("CPU, polling " from "-" secs " s", fs / 1e9, ps / 1e9, ls / 1e9, "s", "%9.3f")
+    row("CPU per poll, polling", fs / polls / 1e3, ps / polls / 1e3, ls / polls / 1e3, "us", "%9.1f")
+    row("peak resident memory, VmHWM", fm / 1024, pm / 1024, lm / 1024, "MiB", "%9.1f")
+    row("start-up to window shown", fw, pw, 0, "ms", "%9.1f")
+    row("start-up to first frame on wire", ff, pf, 0, "ms", "%9.1f")
 }'

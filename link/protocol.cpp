@@ -176,4 +176,15 @@ bool isClearAck(int add, const char *msg)
     return strncmp(msg, ack, size_t(n)) == 0;
 }
 
+int acceptReply(int add, const char *msg, double *vals)
+{
+    int result = 0;
+    // The address does not decide: there is one meter on the line, and its
+    // answer to an address change may still carry another address. Only a
+    // reply whose checksum is right may fill the array.
+    if (msg[0] != 0 && checkChecksum(msg))
+        result = parseReply(msg, vals);
+    return isClearAck(add, msg) ? kClearAckResult : result;
+}
+
 } // namespace quelmar

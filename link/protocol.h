@@ -57,4 +57,16 @@ int parseReply(const char *msg, double *vals);
 // True when msg starts with the clear acknowledgement ">%02dE" for `add`.
 bool isClearAck(int add, const char *msg);
 
+// The reply rules for one read (msg, NUL-terminated): the clear
+// acknowledgement gives kClearAckResult whatever else holds; otherwise a
+// reply whose checksum is right is parsed into vals and the count of stored
+// entries is the result; anything else gives 0 and leaves vals alone.
+int acceptReply(int add, const char *msg, double *vals);
+
+// A result that carries one reading to show and log.
+inline bool isReading(int result)
+{
+    return result > 0 && result < kFirstNotShown;
+}
+
 } // namespace quelmar

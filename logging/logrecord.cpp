@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <cstdio>
+
 namespace quelmar {
 
 const char kLogHeader[] = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power";
@@ -33,20 +35,36 @@ bool writeLine(QFile &file, const QByteArray &line)
     return file.write(whole) == whole.size();
 }
 
+// Opens the log for one write, unbuffered so that a short write is seen
+// here; "-" is standard output.
+bool openLog(QFile &file, const QString &path, QIODevice::OpenMode mode)
+{
+    mode |= QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered;
+    // Straight to the descriptor: a stdio buffer would hold records back.
+    if (path == QLatin1String("-"))
+        return file.open(fileno(stdout), mode & ~(QIODevice::Truncate | QIODevice::Append), QFileDevice::DontCloseHandle);
+    file.setFileName(path);
+    return file.open(mode);
+}
+
 } // namespace
 
 bool writeLogHeader(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text | QIODevice::Unbuffered))
-        return false;
-    return writeLine(file, kLogHeader);
+    QFile file;
+    return openLog(file, path, QIODevice::Truncate) && writeLine(file, kLogHeader);
+}
+
+bool appendLogHeader(const QString &path)
+{
+    QFile file;
+    return openLog(file, path, QIODevice::Append) && (file.size() > 0 || writeLine(file, kLogHeader));
 }
 
 bool appendLogRecord(const QString &path, const QByteArray &record)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
+    QFile file;
+    if (!openLog(file, path, QIODevice::Append))
         return false;
     const qint64 before = file.size();
     if (writeLine(file, record))
@@ -54,6 +72,23 @@ bool appendLogRecord(const QString &path, const QByteArray &record)
     // Never leave half a line behind: the next pass retries the record.
     file.resize(before);
     return false;
+}
+
+int countLogRecords(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    int lines = 0;
+    bool header = false;
+    for (QByteArray line; !(line = file.readLine()).isEmpty();) {
+        const QByteArray text = line.trimmed();
+        if (lines == 0 && !header && text == kLogHeader)
+            header = true;
+        else if (!text.isEmpty())
+            ++lines;
+    }
+    return lines;
 }
 
 } // namespace quelmar

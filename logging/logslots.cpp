@@ -1,9 +1,7 @@
 // The Data Logging tab and the log step of every readout pass.
 #include "app/quelmarstatus.h"
 
-#include "app/programstate.h"
 #include "display/readouttext.h"
-#include "logging/logrecord.h"
 #include "ui_quelmarstatus.h"
 
 #include <QDir>
@@ -43,7 +41,7 @@ void QuelmarStatus::startlogging()
     ui->startButton->setEnabled(false);
     ui->stopButton->setEnabled(true);
 
-    if (!quelmar::writeLogHeader(ui->fileEdit->text())) {
+    if (!logSink.start(ui->fileEdit->text(), ui->lperiod->value())) {
         stoplogging();
         QMessageBox box;
         box.setText(QStringLiteral("Log File Error."));
@@ -52,7 +50,6 @@ void QuelmarStatus::startlogging()
         return;
     }
 
-    logcount = 2 * ui->lperiod->value() + 1;
     ui->lperiod->setEnabled(false);
     if (ui->logclear->isChecked())
         ClearData();
@@ -63,6 +60,7 @@ void QuelmarStatus::startlogging()
 
 void QuelmarStatus::stoplogging()
 {
+    logSink.stop();
     ui->stopButton->setEnabled(false);
     ui->startButton->setEnabled(true);
     ui->lperiod->setEnabled(true);
@@ -73,14 +71,5 @@ void QuelmarStatus::stoplogging()
 
 void QuelmarStatus::logStep(const quelmar::ReadoutTexts &texts)
 {
-    const bool logging = !ui->startButton->isEnabled();
-    if (logging && logcount == 2 * ui->lperiod->value()) {
-        // A record that cannot be written whole waits for the next pass,
-        // with the countdown held where it is.
-        if (!quelmar::appendLogRecord(ui->fileEdit->text(), quelmar::logRecord(texts)))
-            return;
-    }
-    --logcount;
-    if (logcount == 0)
-        logcount = 2 * ui->lperiod->value();
+    logSink.step(texts);
 }

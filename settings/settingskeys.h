@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSettings>
 #include <QString>
 
 namespace quelmar {
@@ -21,6 +22,14 @@ inline QString settingsGroup(const char *spelling)
 #else
     return QString::fromLatin1(spelling).toLower();
 #endif
+}
+
+// The remembered port name; empty when none is stored.
+inline QString storedPort()
+{
+    QSettings settings(kSettingsOrganisation, kSettingsApplication);
+    settings.beginGroup(settingsGroup(kReadGroup));
+    return settings.value(kPortKey).toString();
 }
 
 } // namespace quelmar

@@ -8,10 +8,7 @@
 
 void QuelmarStatus::readSettings()
 {
-    QSettings settings(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
-    settings.beginGroup(quelmar::settingsGroup(quelmar::kReadGroup));
-    portName = settings.value(quelmar::kPortKey).toString();
-    settings.endGroup();
+    portName = quelmar::storedPort();
 }
 
 void QuelmarStatus::writeSettings()

@@ -86,11 +86,11 @@ synopsis_and_text() {
 deps_resolve() { ! ldd "$1" | grep -q 'not found' || { ldd "$1"; return 1; }; }
 is_stripped() { file -b "$1" | grep -q ', stripped'; }
 # Every option the simulator's --help lists is described in its man page.
-man_covers_help() {
-    local help=$1 page=$2 text opts opt missing=0
+man_covers_help() {  # man_covers_help HELP PAGE [AT-LEAST]
+    local help=$1 page=$2 least=${3:-10} text opts opt missing=0
     text=$(gzip -dc "$page" | sed 's/\\-/-/g')
-    opts=$(sed -n 's/^ *\(-[a-z], \)\?\(--[a-z-]*\).*/\2/p' "$help")
-    [ "$(wc -w <<<"$opts")" -ge 10 ] || { echo "too few options read from --help:"; cat "$help"; return 1; }
+    opts=$(sed -n 's/^ *\(-[a-zA-Z?], \)\?\(--[a-z-]*\).*/\2/p' "$help")
+    [ "$(wc -w <<<"$opts")" -ge "$least" ] || { echo "too few options read from --help:"; cat "$help"; return 1; }
     for opt in $opts; do
         grep -qE -e "${opt}([^a-z-]|$)" <<<"$text" || { echo "man page lacks $opt"; missing=1; }
     done
@@ -106,6 +106,9 @@ U=$DEST/usr
 
 expected=(
     "usr/bin/quelmar-communicator"
+    "usr/bin/quelmar-log"
+    "usr/lib/systemd/user/quelmar-log@.service"
+    "usr/share/man/man1/quelmar-log.1.gz"
     "usr/share/applications/$APP_ID.desktop"
     "usr/share/metainfo/$APP_ID.metainfo.xml"
     "usr/share/icons/hicolor/scalable/apps/$ICON.svg"
@@ -132,6 +135,15 @@ for size in "${ICON_SIZES[@]}"; do
 done
 check "the program's man page is a compressed section 1 page" \
     man_page_ok "$U/share/man/man1/quelmar-communicator.1.gz" QUELMAR-COMMUNICATOR
+check "the logger is an executable in bin" is_elf_executable "$U/bin/quelmar-log"
+check "the logger needs no widgets" bash -c "! ldd '$U/bin/quelmar-log' | grep -q Widgets"
+check "the logger's man page is a compressed section 1 page" \
+    man_page_ok "$U/share/man/man1/quelmar-log.1.gz" QUELMAR-LOG
+"$U/bin/quelmar-log" --help >"$WORK/log-help.txt" 2>&1
+check "the logger's man page describes every option of --help" \
+    man_covers_help "$WORK/log-help.txt" "$U/share/man/man1/quelmar-log.1.gz" 5
+check "the service runs the logger on its instance's port" \
+    grep -q "^ExecStart=quelmar-log --port %I " "$U/lib/systemd/user/quelmar-log@.service"
 
 if [ "$HAS_SIM" = 1 ]; then
     check "the simulator is an executable in bin" is_elf_executable "$U/bin/quelmar-meter-sim"

@@ -18,6 +18,8 @@
 
 #include <memory>
 
+#include <csignal>
+
 namespace {
 
 const QByteArray kHeader = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power";
@@ -65,11 +67,10 @@ bool answeredPolls(QuelmarStatus &w, int n)
     return n == 0;
 }
 
-// The window on a freshly started meter, logging every second to `log`.
-std::unique_ptr<QuelmarStatus> loggingOn(MeterSim &sim, const QStringList &args, const QString &log)
+// The window on `port`, logging every second to `log`.
+std::unique_ptr<QuelmarStatus> loggingOn(const QString &port, const QString &log)
 {
-    const QString path = sim.start(args);
-    auto w = path.isEmpty() ? nullptr : openWindowOn(path);
+    auto w = port.isEmpty() ? nullptr : openWindowOn(port);
     if (w) {
         w->findChild<QLineEdit *>("fileEdit")->setText(log);
         w->findChild<QCheckBox *>("logclear")->setChecked(false);
@@ -113,7 +114,7 @@ private slots:
         const bool hangsUp = args.contains(QStringLiteral("--hangup-after"));
         ModalWatcher watcher;
         MeterSim sim;
-        auto w = loggingOn(sim, args, logPath());
+        auto w = loggingOn(sim.start(args), logPath());
         QVERIFY(w);
         int passes = 0;
         for (int i = 0; i < 6; ++i) {
@@ -125,7 +126,7 @@ private slots:
         }
         if (hangsUp) {
             // What arrived before the hang-up may still be read once; then the
-            // port stays shut until one is chosen.
+            // port stays shut while its device is gone.
             QVERIFY(sim.process().waitForFinished(3000));
             passes += cycle(*w);
             QVERIFY(!cycle(*w) && !w->serialPort()->isOpen());
@@ -153,49 +154,97 @@ private slots:
         QCOMPARE(watcher.texts(), QStringList{});
     }
 
-    void logChild_data()
+    void logger_data()
     {
-        QTest::addColumn<QStringList>("args");  // after the log's path
-        QTest::addColumn<int>("killAfter");     // records before a SIGKILL; -1: it runs to its end
-        QTest::addColumn<QList<int>>("passes"); // whose records the log holds; empty: 2, 4, 6, ...
-        // A file size limit for eight passes, then eight without: the refused
-        // record lands on the first pass after the limit is lifted.
-        QTest::newRow("disk full at START") << QStringList{"0", "0"} << -1 << QList<int>{9, 11, 13, 15};
-        QTest::newRow("disk full but for a line end") << QStringList{"2", "-1"} << -1 << QList<int>{2, 4, 9, 11, 13, 15};
-        QTest::newRow("killed right after START") << QStringList{} << 0 << QList<int>{};
-        QTest::newRow("killed while busy") << QStringList{} << 200 << QList<int>{};
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("before"); // the file's bytes before the run
+        QTest::addColumn<QString>("fault");     // what happens while it logs
+        QTest::addColumn<int>("exitCode");
+        const QByteArray held = kHeader + "\n00:00:09,0.300,120.000,230.00,0.580,0.900,lag,133.333\n";
+        QTest::newRow("new log until SIGINT") << QStringList{"--period", "1"} << QByteArray() << "" << 0;
+        QTest::newRow("SIGKILL") << QStringList{} << QByteArray() << "kill" << -1;
+        // Room for the header and part of a record, then room again.
+        QTest::newRow("disk full for a while") << QStringList{} << QByteArray() << "full" << 0;
+        QTest::newRow("a log with records is refused") << QStringList{} << held << "" << 4;
+        QTest::newRow("--append adds to it") << QStringList{"--append"} << held << "" << 0;
+        QTest::newRow("usage error") << QStringList{"--period", "0"} << QByteArray() << "" << 2;
+        QTest::newRow("port never opens") << QStringList{"--port", "/nonexistent/tty", "--duration", "1"} << QByteArray() << "" << 3;
     }
-    // The program logging in a child process: only it may get the size
-    // limit, and only it may be killed.
-    void logChild()
+    void logger()
     {
         QFETCH(QStringList, args);
-        QFETCH(int, killAfter);
-        QFETCH(QList<int>, passes);
-        QProcess child;
-        child.start(QStringLiteral(LOGCHILD_EXE), QStringList{logPath()} + args);
-        if (killAfter < 0) {
-            QVERIFY(child.waitForFinished(30000));
-            QCOMPARE(child.exitStatus(), QProcess::NormalExit); // not ended by SIGXFSZ
-            QCOMPARE(child.exitCode(), 0);
+        QFETCH(QByteArray, before);
+        QFETCH(QString, fault);
+        QFETCH(int, exitCode);
+        MeterSim sim;
+        const QString port = sim.start({"--no-pacing"});
+        QFile file(logPath());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+        file.close();
+        const int held = readLog(logPath()).records.size();
+        QProcess log;
+        const QStringList command = QStringList{LOGGER_EXE, "--port", port} + args + QStringList{logPath()};
+        if (fault == QLatin1String("full")) {
+            log.start("prlimit", QStringList{"--fsize=116:unlimited"} + command);
+            QTest::qWait(2500);
+            QCOMPARE(QFileInfo(logPath()).size(), kHeader.size() + 1);
+            QProcess::execute("prlimit", {"--pid", QString::number(log.processId()), "--fsize=unlimited"});
         } else {
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(logPath()).size() >= kHeader.size() + 1 + killAfter * 60, 60000);
-            child.kill();
-            QVERIFY(child.waitForFinished(10000));
+            log.start(command.first(), command.mid(1));
         }
-        const Log written = readLog(logPath());
-        QVERIFY(written.header);
-        QCOMPARE(written.broken, QList<QByteArray>{});
-        QVERIFY(written.records.size() >= killAfter);
-        // The time column is the pass that wrote the record.
-        QList<int> got;
-        for (const QByteArray &line : written.records) {
-            const QList<QByteArray> hms = line.left(line.indexOf(',')).split(':');
-            got << hms[0].toInt() * 3600 + hms[1].toInt() * 60 + hms[2].toInt();
-            if (killAfter >= 0)
-                passes << 2 * int(got.size());
+        if (exitCode <= 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(readLog(logPath()).records.size() >= held + 2, 10000);
+            ::kill(log.processId(), fault == QLatin1String("kill") ? SIGKILL : SIGINT);
         }
-        QCOMPARE(got, passes);
+        QVERIFY(log.waitForFinished(10000));
+        QCOMPARE(log.exitStatus() == QProcess::CrashExit ? -1 : log.exitCode(), exitCode);
+        const Log after = readLog(logPath());
+        QCOMPARE(after.records.size() > held, exitCode <= 0);
+        if (exitCode > 0)
+            return;
+        // One header, whole records, the first kept, the new ones the meter's.
+        QVERIFY(after.header && after.broken.isEmpty());
+        QCOMPARE(after.records.first() == before.mid(kHeader.size() + 1).trimmed(), held > 0);
+        QCOMPARE(after.records.last().split(',').mid(2),
+                 QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
+    }
+
+    // The meter hangs up and a new one appears at the same path: polling
+    // and logging come back by themselves, into the same file.
+    void reconnect_data()
+    {
+        QTest::addColumn<bool>("window");
+        QTest::newRow("window") << true;
+        QTest::newRow("logger") << false;
+    }
+    void reconnect()
+    {
+        QFETCH(bool, window);
+        ModalWatcher watcher;
+        const QString link = dir.filePath(QStringLiteral("meter-%1").arg(QTest::currentDataTag()));
+        MeterSim first;
+        QVERIFY(!first.start({"--no-pacing", "--hangup-after", "8", "--link", link}).isEmpty());
+        std::unique_ptr<QuelmarStatus> w;
+        QProcess log;
+        if (window) {
+            w = loggingOn(link, logPath());
+            pollTimer->start();
+        } else {
+            log.start(QStringLiteral(LOGGER_EXE), {"--port", link, logPath()});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(first.process().state() == QProcess::NotRunning, 10000);
+        MeterSim second;
+        QVERIFY(!second.start({"--no-pacing", "--watts", "75", "--link", link}).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(readLog(logPath()).records.size() >= 1
+                                     && readLog(logPath()).records.last().contains(",75.000,"), 15000);
+        const Log after = readLog(logPath());
+        QVERIFY(after.header && after.broken.isEmpty());
+        QVERIFY(after.records.first().contains(",120.000,"));
+        QCOMPARE(watcher.texts(), QStringList{});
+        if (!window) {
+            ::kill(log.processId(), SIGINT);
+            QVERIFY(log.waitForFinished(5000));
+        }
     }
 
     void simulator_data()

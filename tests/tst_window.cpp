@@ -264,28 +264,6 @@ private slots:
         QCOMPARE(watcher.texts().size(), 1);
     }
 
-    void hangUpClosesUntilPortChosen()
-    {
-        PtyPair line;
-        auto w = openWindowOn(line.path());
-        line.send(replyWithFields(10));
-        w->poller();
-        QCOMPARE(textOf(*w, "comerr"), QString());
-        line.hangUp();
-        for (int tick = 0; tick < 3; ++tick) {
-            w->poller();
-            QCOMPARE(textOf(*w, "comerr"), kError);
-        }
-        QVERIFY(!w->serialPort()->isOpen());
-        child<QComboBox>(*w, "ComPort")->setEditText(pty.path());
-        w->PortChanged();
-        pollTimer->stop();
-        pty.send(replyWithFields(10));
-        w->poller();
-        QCOMPARE(textOf(*w, "comerr"), QString());
-        QCOMPARE(pty.receive(1000), kAddressChange);
-    }
-
     void rememberedPort_data()
     {
         QTest::addColumn<QString>("chosen");

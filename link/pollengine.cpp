@@ -1,0 +1,157 @@
+#include "pollengine.h"
+
+#include "link/devicepath.h"
+#include "link/protocol.h"
+
+#include <QSerialPort>
+
+namespace quelmar {
+
+namespace {
+
+constexpr int kAttempts = 3;
+
+// A hang-up or a failing line: the port is no use until it is opened again.
+bool lineFailed(const QSerialPort *port)
+{
+    const auto error = port->error();
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+}
+
+} // namespace
+
+PollEngine::PollEngine(QObject *parent)
+    : QObject(parent)
+{
+    m_retry.setInterval(kRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &PollEngine::retry);
+}
+
+PollEngine::~PollEngine()
+{
+    // QSerialPort closes an open port when it is destroyed.
+    delete m_port;
+}
+
+void PollEngine::setPort(const QString &name)
+{
+    m_retry.stop();
+    QMutexLocker lock(&m_mutex);
+    m_name = name;
+    if (m_port)
+        m_port->close();
+    // A fresh object every time, even for the same name: no error state or
+    // buffered bytes of the old line carry over.
+    delete m_port;
+    m_port = new QSerialPort(devicePath(name));
+}
+
+bool PollEngine::openPort()
+{
+    QMutexLocker lock(&m_mutex);
+    // QSerialPort refuses the Unbuffered flag; its reads never block, so a
+    // read timeout has nothing to apply to either.
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        m_openError = m_port->error();
+        return false;
+    }
+    m_port->setBaudRate(QSerialPort::Baud9600);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setStopBits(QSerialPort::OneStop);
+    return true;
+}
+
+bool PollEngine::open()
+{
+    m_openFailed = !openPort();
+    // There is nothing to come back for a port without a name.
+    if (m_openFailed && !m_name.isEmpty())
+        m_retry.start();
+    return !m_openFailed;
+}
+
+void PollEngine::lose()
+{
+    if (!m_retry.isActive()) {
+        m_retry.start();
+        emit lineLost();
+    }
+}
+
+void PollEngine::retry()
+{
+    setPort(m_name);
+    if (!openPort()) {
+        m_retry.start();
+        return;
+    }
+    m_openFailed = false;
+    // The meter may have been replaced or restarted: address it first.
+    setPending('A');
+    emit lineBack();
+}
+
+void PollEngine::setPending(char letter)
+{
+    m_pending[0] = letter;
+    m_pending[1] = 0;
+}
+
+void PollEngine::send(int add, const char *cmd)
+{
+    char frame[kFrameBufferSize];
+    const int length = buildFrame(add, cmd, frame);
+    emit frameSent(QByteArray(frame, length));
+
+    QMutexLocker lock(&m_mutex);
+    // A closed port (after a hang-up) fails the write without Qt's warning.
+    const bool wasOpen = m_port->isOpen();
+    if (wasOpen && m_port->write(frame, length) != -1) {
+        m_port->flush(); // so the frame leaves within this attempt
+        return;
+    }
+    m_port->close();
+    lock.unlock();
+    if (wasOpen)
+        lose();
+}
+
+int PollEngine::receive(int add, double *vals)
+{
+    char msg[kReplyBufferSize] = {};
+    qint64 count = -1;
+    QMutexLocker lock(&m_mutex);
+    const bool wasOpen = m_port->isOpen();
+    if (wasOpen) {
+        // Qt's buffer fills only in the event loop; this takes in what the
+        // system already holds, without waiting.
+        m_port->waitForReadyRead(0);
+        if (!lineFailed(m_port))
+            count = m_port->read(msg, qMin<qint64>(m_port->bytesAvailable(), kReplyCapacity));
+    }
+    if (count < 0)
+        m_port->close();
+    lock.unlock();
+    if (count < 0 && wasOpen)
+        lose();
+
+    emit replyRead(QByteArray(msg));
+    return acceptReply(add, msg, vals);
+}
+
+int PollEngine::poll(int add, double *vals)
+{
+    if (m_openFailed)
+        return kNotPolled;
+    int r = 0;
+    for (int attempt = 0; attempt < kAttempts && r <= 0; ++attempt) {
+        send(add, m_pending);
+        r = receive(add, vals);
+    }
+    setPending('S');
+    return r;
+}
+
+} // namespace quelmar
