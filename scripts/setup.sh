@@ -11,7 +11,7 @@ BUILD=$ROOT/build
 RUN_PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
               fonts-liberation2 xvfb xauth imagemagick fonts-dejavu-core)
 TEST_PACKAGES=(clang clang-14 libclang-rt-14-dev libbenchmark-dev
-               desktop-file-utils appstream dpkg-dev file)
+               desktop-file-utils appstream dpkg-dev file binutils lintian)
 
 missing_packages() {
     local p

@@ -22,9 +22,9 @@ ICON=quelmar-communicator
 ICON_SIZES=(16 22 24 32 48 64 128 256)
 
 for tool in cmake cpack desktop-file-validate appstreamcli dpkg dpkg-deb dpkg-shlibdeps \
-            file gzip od ldd; do
+            file gzip od ldd readelf nm lintian; do
     if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is missing (Debian packages: cmake desktop-file-utils appstream dpkg-dev file)"
+        echo "SKIP: $tool is missing (Debian packages: cmake desktop-file-utils appstream dpkg-dev file binutils lintian)"
         exit 77
     fi
 done
@@ -85,6 +85,20 @@ synopsis_and_text() {
 }
 deps_resolve() { ! ldd "$1" | grep -q 'not found' || { ldd "$1"; return 1; }; }
 is_stripped() { file -b "$1" | grep -q ', stripped'; }
+# Debian's hardening: immediate binding with RELRO, a position-independent
+# executable, the stack protector and fortified C library calls.
+hardened() {
+    local dynamic symbols headers
+    dynamic=$(readelf -d "$1") symbols=$(nm -D "$1") headers=$(readelf -lW "$1")
+    grep -q 'FLAGS_1.*NOW.*PIE' <<<"$dynamic" && grep -q GNU_RELRO <<<"$headers" \
+        && grep -q ' U __stack_chk_fail' <<<"$symbols" && grep -qE ' U __[a-z]+_chk@' <<<"$symbols" \
+        || { grep FLAGS <<<"$dynamic"; grep _chk <<<"$symbols"; return 1; }
+}
+no_section() { ! readelf -SW "$1" | grep -qE " $2 " || { echo "$1 has $2"; return 1; }; }
+lintian_clean() {  # no error and no warning, pedantic info tags allowed
+    lintian --tag-display-limit 0 "$1" >"$WORK/lintian.out" 2>&1
+    ! grep -E '^[EW]: ' "$WORK/lintian.out" || return 1
+}
 # Every option the simulator's --help lists is described in its man page.
 man_covers_help() {  # man_covers_help HELP PAGE [AT-LEAST]
     local help=$1 page=$2 least=${3:-10} text opts opt missing=0
@@ -113,6 +127,8 @@ expected=(
     "usr/share/metainfo/$APP_ID.metainfo.xml"
     "usr/share/icons/hicolor/scalable/apps/$ICON.svg"
     "usr/share/man/man1/quelmar-communicator.1.gz"
+    "usr/share/doc/quelmar-communicator/copyright"
+    "usr/share/doc/quelmar-communicator/changelog.gz"
 )
 for size in "${ICON_SIZES[@]}"; do
     expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$ICON.png")
@@ -125,6 +141,16 @@ printf '%s\n' "${expected[@]}" | sort >"$WORK/expected-files"
 check "installs exactly the expected files" diff -u "$WORK/expected-files" "$WORK/installed-files"
 
 check "the program is an executable in bin" is_elf_executable "$U/bin/quelmar-communicator"
+for program in quelmar-communicator quelmar-log; do
+    check "$program is built with Debian's hardening" hardened "$U/bin/$program"
+done
+DOC=$U/share/doc/quelmar-communicator
+check "the copyright file is machine-readable and names the licence" \
+    grep -qx 'License: GPL-3.0-or-later' "$DOC/copyright"
+check "the copyright file has the DEP-5 format line" \
+    grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$DOC/copyright"
+check "the changelog's entry is this version" \
+    bash -c "gzip -dc '$DOC/changelog.gz' | head -n1 | grep -q '^quelmar-communicator ($VERSION) '"
 check "the program's libraries all resolve" deps_resolve "$U/bin/quelmar-communicator"
 check "the window icon is compiled into the program" \
     holds_bytes "$U/bin/quelmar-communicator" "$ROOT/resources/icons/$ICON-256.png"
@@ -168,6 +194,9 @@ check "the desktop entry's icon is installed under that name" \
 check "appstreamcli accepts the metainfo" appstreamcli validate --no-net "$METAINFO"
 check "the metainfo id is the file's name" \
     grep -q "<id>$APP_ID</id>" "$METAINFO"
+check "the metainfo names the licences" \
+    grep -q "<project_license>GPL-3.0-or-later</project_license>" "$METAINFO"
+check "the metainfo's release is this version" grep -q "<release version=\"$VERSION\"" "$METAINFO"
 check "the metainfo launches the installed desktop entry" \
     grep -q "<launchable type=\"desktop-id\">$(basename "$DESKTOP")</launchable>" "$METAINFO"
 
@@ -197,7 +226,11 @@ if [ -f "$DEB" ]; then
     (cd "$WORK/unpacked" && find . -type f -o -type l | sed 's|^\./||' | sort) >"$WORK/packaged-files"
     check "the package holds exactly the installed files" \
         diff -u "$WORK/expected-files" "$WORK/packaged-files"
-    check "the packaged program is stripped" is_stripped "$WORK/unpacked/usr/bin/quelmar-communicator"
+    check "lintian finds no error and no warning" lintian_clean "$DEB"
+    for program in quelmar-communicator quelmar-log; do
+        check "the packaged $program is stripped" is_stripped "$WORK/unpacked/usr/bin/$program"
+        check "the packaged $program has no .comment section" no_section "$WORK/unpacked/usr/bin/$program" .comment
+    done
     check "the packaged program still holds the window icon" \
         holds_bytes "$WORK/unpacked/usr/bin/quelmar-communicator" "$ROOT/resources/icons/$ICON-256.png"
 fi
