@@ -7,6 +7,7 @@
 
 class QTimer;
 
-extern QString portName;   // the port as the user sees and we persist it
-extern QTimer *pollTimer;  // owned by the window
-extern int meterAddress;   // always 1
+extern QString portName;      // the port as the user sees and we persist it
+extern QString portOverride;  // --port NAME: used instead of the stored name
+extern QTimer *pollTimer;     // owned by the window
+extern int meterAddress;      // always 1

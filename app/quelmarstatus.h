@@ -62,6 +62,9 @@ private:
 
     // The data log's share of a readout pass.
     void logStep(const quelmar::ReadoutTexts &texts);
+    // START's question before it replaces a file that holds readings; true
+    // to go on.
+    bool mayReplaceLog(const QString &path);
 
     Ui_QuelmarStatus *ui = nullptr;
     quelmar::PollEngine *engine = nullptr; // owns the serial port object

@@ -85,10 +85,8 @@ trap cleanup EXIT
 export QT_QPA_PLATFORM=offscreen
 export XDG_CONFIG_HOME=$WORK/config
 export XDG_RUNTIME_DIR=$WORK/runtime
-mkdir -p "$XDG_CONFIG_HOME/Norvane" "$XDG_RUNTIME_DIR"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-CONF="$XDG_CONFIG_HOME/Norvane/Tovrik Communicator.conf"
-set_port() { printf '[quelmarstatus]\nComPort=%s\n' "$1" > "$CONF"; }
 
 "$SIM" "${SIM_OPTIONS[@]}" > "$WORK/sim.out" 2> "$WORK/sim.err" &
 SIM_PID=$!
@@ -148,17 +146,15 @@ for round in $(seq "$ROUNDS"); do
     echo "compare.sh: round $round: floor" >&2
     run floor "$FLOOR" "$METER"
     echo "compare.sh: round $round: program" >&2
-    set_port "$METER"
-    run program "$PROGRAM"
+    run program "$PROGRAM" --port "$METER"
     echo "compare.sh: round $round: logger" >&2
     run logger "$LOGGER" --port "$METER" "$WORK/logger-$round.csv"
 done
 
 echo "compare.sh: $STARTS start-ups each" >&2
-set_port "$WORK/probe-port"
 for _ in $(seq "$STARTS"); do
     probe floor "$FLOOR" '{port}'
-    probe program "$PROGRAM"
+    probe program "$PROGRAM" --port '{port}'
 done
 
 # Median of column $2 of file $1.

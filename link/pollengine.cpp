@@ -51,10 +51,8 @@ bool PollEngine::openPort()
     QMutexLocker lock(&m_mutex);
     // QSerialPort refuses the Unbuffered flag; its reads never block, so a
     // read timeout has nothing to apply to either.
-    if (!m_port->open(QIODevice::ReadWrite)) {
-        m_openError = m_port->error();
+    if (!m_port->open(QIODevice::ReadWrite))
         return false;
-    }
     m_port->setBaudRate(QSerialPort::Baud9600);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_port->setParity(QSerialPort::NoParity);

@@ -38,10 +38,9 @@ public:
     // is tried again every kRetryMs, silently, until it opens or another
     // port is set.
     bool open();
-    // The last open failed (and no retry has succeeded since).
+    // The last open failed (and no retry has succeeded since); port() tells
+    // why.
     bool openFailed() const { return m_openFailed; }
-    // Why the last open failed, as the serial port reported it.
-    int openError() const { return m_openError; }
 
     // The command the next cycle sends: 'S', 'A' or 'E'.
     void setPending(char letter);
@@ -78,7 +77,6 @@ private:
     QTimer m_retry;
     char m_pending[2] = {0, 0};
     bool m_openFailed = false;
-    int m_openError = 0;
 };
 
 } // namespace quelmar

@@ -169,6 +169,12 @@ int parseReply(const char *msg, double *vals)
     }
 }
 
+bool hasReplyShape(const char *msg)
+{
+    const int semi = find(msg, 0, boundedLength(msg), ';');
+    return msg[0] == '>' && semi >= 2;
+}
+
 bool isClearAck(int add, const char *msg)
 {
     char ack[16];
@@ -181,8 +187,9 @@ int acceptReply(int add, const char *msg, double *vals)
     int result = 0;
     // The address does not decide: there is one meter on the line, and its
     // answer to an address change may still carry another address. Only a
-    // reply whose checksum is right may fill the array.
-    if (msg[0] != 0 && checkChecksum(msg))
+    // reply whose checksum is right may fill the array, and noise that is
+    // not shaped like a reply is refused before its checksum is looked at.
+    if (hasReplyShape(msg) && checkChecksum(msg))
         result = parseReply(msg, vals);
     return isClearAck(add, msg) ? kClearAckResult : result;
 }

@@ -54,13 +54,20 @@ int checkChecksum(const char *msg);
 // NUL or kReplyCapacity characters, whichever comes first.
 int parseReply(const char *msg, double *vals);
 
+// True when msg has the shape of a reply: ">" first, and a first ";" at
+// index 2 or later, so that its checksum covers at least one byte. Line
+// noise such as "\xff;0,..." or ">;0,..." has an empty byte sum that a
+// checksum of "0" matches. Reads at most kReplyCapacity characters of msg.
+bool hasReplyShape(const char *msg);
+
 // True when msg starts with the clear acknowledgement ">%02dE" for `add`.
 bool isClearAck(int add, const char *msg);
 
 // The reply rules for one read (msg, NUL-terminated): the clear
 // acknowledgement gives kClearAckResult whatever else holds; otherwise a
-// reply whose checksum is right is parsed into vals and the count of stored
-// entries is the result; anything else gives 0 and leaves vals alone.
+// read of a reply's shape whose checksum is right is parsed into vals and
+// the count of stored entries is the result; anything else gives 0 and
+// leaves vals alone.
 int acceptReply(int add, const char *msg, double *vals);
 
 // A result that carries one reading to show and log.

@@ -11,7 +11,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -105,17 +104,16 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("no --port given and none remembered"));
 
     const bool append = p.isSet(QStringLiteral("append"));
-    const int held = file == QLatin1String("-") ? 0 : quelmar::countLogRecords(file);
+    const qint64 held = quelmar::countLogRecords(file);
     if (!append && held > 0) {
-        std::fprintf(stderr, "quelmar-log: %s already holds %d readings; use --append to add to it\n",
+        std::fprintf(stderr, "quelmar-log: %s already holds %lld readings; use --append to add to it\n",
                      qPrintable(file), held);
         return NoFile;
     }
     quelmar::LogSink sink;
-    if (!sink.start(file, period, append)) {
-        QFile probe(file);
-        probe.open(QIODevice::Append);
-        std::fprintf(stderr, "quelmar-log: cannot write %s: %s\n", qPrintable(file), qPrintable(probe.errorString()));
+    QString why;
+    if (!sink.start(file, period, append, &why)) {
+        std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
         return NoFile;
     }
 

@@ -3,7 +3,9 @@
 #include "display/readouttext.h"
 
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace quelmar {
@@ -49,16 +51,20 @@ bool openLog(QFile &file, const QString &path, QIODevice::OpenMode mode)
 
 } // namespace
 
-bool writeLogHeader(const QString &path)
+bool writeLogHeader(const QString &path, bool append, QString *why)
 {
     QFile file;
-    return openLog(file, path, QIODevice::Truncate) && writeLine(file, kLogHeader);
-}
-
-bool appendLogHeader(const QString &path)
-{
-    QFile file;
-    return openLog(file, path, QIODevice::Append) && (file.size() > 0 || writeLine(file, kLogHeader));
+    const bool opened = !path.isEmpty() && openLog(file, path, append ? QIODevice::Append : QIODevice::Truncate);
+    // Appending to a file that holds lines adds no second header.
+    if (opened && ((append && file.size() > 0) || writeLine(file, kLogHeader)))
+        return true;
+    if (why) {
+        *why = path.isEmpty() ? QStringLiteral("No file name selected!")
+                              : QStringLiteral("Cannot %1 %2: %3")
+                                    .arg(opened ? QStringLiteral("write") : QStringLiteral("create"), path,
+                                         file.errorString());
+    }
+    return false;
 }
 
 bool appendLogRecord(const QString &path, const QByteArray &record)
@@ -74,21 +80,35 @@ bool appendLogRecord(const QString &path, const QByteArray &record)
     return false;
 }
 
-int countLogRecords(const QString &path)
+qint64 countLogRecords(const QString &path)
 {
+    // Only a regular file holds readings: reading a device such as /dev/zero
+    // would never end, and opening a FIFO would wait for a writer.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return 0;
-    int lines = 0;
-    bool header = false;
-    for (QByteArray line; !(line = file.readLine()).isEmpty();) {
-        const QByteArray text = line.trimmed();
-        if (lines == 0 && !header && text == kLogHeader)
-            header = true;
-        else if (!text.isEmpty())
-            ++lines;
+    // In blocks, not lines: a file of any size or content costs one buffer.
+    qint64 lines = 0;
+    char last = '\n';
+    char block[16384];
+    for (qint64 n; (n = file.read(block, sizeof block)) > 0;) {
+        lines += std::count(block, block + n, '\n');
+        last = block[n - 1];
     }
+    if (last != '\n')
+        ++lines;
+    // The header, with either platform's line end, is no reading.
+    if (lines > 0 && file.seek(0) && file.readLine(sizeof kLogHeader + 2).trimmed() == kLogHeader)
+        --lines;
     return lines;
+}
+
+QString withLogSuffix(const QString &path)
+{
+    if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty())
+        return path;
+    // "name." has an empty suffix too; it gets "csv", not ".csv".
+    return path + (path.endsWith(QLatin1Char('.')) ? QStringLiteral("csv") : QStringLiteral(".csv"));
 }
 
 } // namespace quelmar

@@ -17,21 +17,26 @@ QByteArray logRecord(const ReadoutTexts &t);
 
 // "-" as a path is standard output, for each of these.
 //
-// Creates or truncates `path` and writes the header line. False when the file
-// cannot be opened or the header does not reach it whole.
-bool writeLogHeader(const QString &path);
-
-// Opens `path` for appending and writes the header only when the file is
-// empty. False when it cannot be opened or the header does not land whole.
-bool appendLogHeader(const QString &path);
+// Starts a log in `path`: creates or truncates it and writes the header
+// line; with `append`, keeps what the file holds and writes the header only
+// into an empty file. False when the file cannot be opened or the header
+// does not reach it whole; then `why`, when given, gets the text to show the
+// user: "No file name selected!" for an empty path, else the name and the
+// system's reason.
+bool writeLogHeader(const QString &path, bool append = false, QString *why = nullptr);
 
 // Appends `record` and a line end to `path`. The line lands whole or not at
 // all: after a failed or short write the file is cut back to its old length.
 // False when nothing was written.
 bool appendLogRecord(const QString &path, const QByteArray &record);
 
-// The lines `path` holds besides its header: the records of a log, or
-// whatever a file that is not a log holds. 0 for a missing file.
-int countLogRecords(const QString &path);
+// How many lines of `path` a new log would replace: every line but a leading
+// header (a last line without its line end counts too). 0 for a file that is
+// missing, empty, unreadable or the header alone, and for anything that is
+// not a regular file.
+qint64 countLogRecords(const QString &path);
+
+// The name a log is written to: a name without a suffix gets ".csv".
+QString withLogSuffix(const QString &path);
 
 } // namespace quelmar

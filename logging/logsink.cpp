@@ -5,9 +5,9 @@
 
 namespace quelmar {
 
-bool LogSink::start(const QString &path, int period, bool append)
+bool LogSink::start(const QString &path, int period, bool append, QString *why)
 {
-    m_on = append ? appendLogHeader(path) : writeLogHeader(path);
+    m_on = writeLogHeader(path, append, why);
     m_path = path;
     m_period = period;
     m_countdown = 2 * m_period + 1;

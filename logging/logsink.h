@@ -16,8 +16,9 @@ public:
     // `period` seconds of readout passes, the first on the second pass.
     // Without `append` the file is created or truncated and gets the header;
     // with it, what the file holds stays and only an empty file gets the
-    // header. False, and off, when the header cannot be written.
-    bool start(const QString &path, int period, bool append = false);
+    // header. False, and off, when the header cannot be written; then `why`
+    // says why, in words for the user.
+    bool start(const QString &path, int period, bool append = false, QString *why = nullptr);
     void stop() { m_on = false; }
     bool isOn() const { return m_on; }
     QString path() const { return m_path; }

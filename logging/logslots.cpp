@@ -2,11 +2,13 @@
 #include "app/quelmarstatus.h"
 
 #include "display/readouttext.h"
+#include "logging/logrecord.h"
 #include "ui_quelmarstatus.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -33,19 +35,24 @@ void QuelmarStatus::setSaveFileName()
     // A cancelled dialog empties the field on purpose: START then refuses.
     const QString name =
         QFileDialog::getSaveFileName(this, tr("Enter Log filename"), documentsFolder(), tr("CSV Files (*.csv)"));
-    ui->fileEdit->setText(name);
+    // The filter promises a CSV file; a name typed without a suffix gets one.
+    ui->fileEdit->setText(quelmar::withLogSuffix(name));
 }
 
 void QuelmarStatus::startlogging()
 {
+    // Asked while still idle: no log step may write to the file meanwhile.
+    if (!mayReplaceLog(ui->fileEdit->text()))
+        return;
     ui->startButton->setEnabled(false);
     ui->stopButton->setEnabled(true);
 
-    if (!logSink.start(ui->fileEdit->text(), ui->lperiod->value())) {
+    QString why;
+    if (!logSink.start(ui->fileEdit->text(), ui->lperiod->value(), false, &why)) {
         stoplogging();
         QMessageBox box;
         box.setText(QStringLiteral("Log File Error."));
-        box.setInformativeText(QStringLiteral("No file name selected!"));
+        box.setInformativeText(why);
         box.exec();
         return;
     }
@@ -67,6 +74,27 @@ void QuelmarStatus::stoplogging()
     ui->logclear->setEnabled(true);
     ui->browseButton->setEnabled(true);
     ui->fileEdit->setEnabled(true);
+    // Otherwise focus leaves the disabled STOP for the next widget in line,
+    // the Transmit field out of sight below the tabs.
+    ui->startButton->setFocus();
+}
+
+bool QuelmarStatus::mayReplaceLog(const QString &path)
+{
+    const qint64 records = quelmar::countLogRecords(path);
+    if (records == 0)
+        return true;
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Question);
+    box.setText(QStringLiteral("%1 already holds %2 %3. Replace it?")
+                    .arg(path)
+                    .arg(records)
+                    .arg(records == 1 ? QStringLiteral("reading") : QStringLiteral("readings")));
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::Cancel);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Replace"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    // Closing the box counts as Cancel.
+    return box.exec() == QMessageBox::Yes;
 }
 
 void QuelmarStatus::logStep(const quelmar::ReadoutTexts &texts)

@@ -30,17 +30,14 @@ else
     export XDG_CONFIG_HOME=$RUNDIR/port-config
 fi
 
-# The program remembers its port; seed it with the one to use.
-mkdir -p "$XDG_CONFIG_HOME/Norvane"
-printf '[quelmarstatus]\nComPort=%s\n' "$PORT" >"$XDG_CONFIG_HOME/Norvane/Tovrik Communicator.conf"
-
 APP=$BUILD/quelmar-communicator
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-    "$APP"
+    "$APP" --port "$PORT"
 else
     # No display: run under a virtual one for a few seconds and keep a picture.
     SHOT=$RUNDIR/screenshot.png
     xvfb-run -a -s "-screen 0 640x520x24" bash -c \
-        "'$APP' & app=\$!; sleep 6; import -window root -crop 449x416+0+0 +repage '$SHOT'; kill \$app; wait \$app 2>/dev/null || true"
+        "\"\$0\" --port \"\$1\" & app=\$!; sleep 6; import -window root -crop 449x416+0+0 +repage \"\$2\"; kill \$app; wait \$app 2>/dev/null || true" \
+        "$APP" "$PORT" "$SHOT"
     echo "No display: ran under Xvfb for 6 s. Screenshot: $SHOT"
 fi

@@ -2,13 +2,13 @@
 # Takes the screenshots in docs/screenshots/: one per tab, with the program
 # talking to the simulated meter on a virtual display (Xvfb). The tabs and
 # buttons are clicked with xdotool, as a user would, so the program needs no
-# option of its own for this.
+# option of its own for this beyond --port.
 #
 #   scripts/screenshots.sh [BUILD_DIR]     default: build (or $QUELMAR_BUILD_DIR)
 #
 # Needs a built tree with the simulator, and the Debian packages xvfb, xauth,
-# xdotool, imagemagick and fonts-dejavu-core. Leaves the log file it wrote in
-# BUILD_DIR/screenshots-run/ and prints its first lines.
+# xdotool, imagemagick and fonts-liberation2 (the window's font). Leaves the
+# log file it wrote in BUILD_DIR/screenshots-run/ and prints its first lines.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -24,17 +24,15 @@ done
 for tool in xvfb-run xdotool import convert; do
     command -v "$tool" >/dev/null || {
         echo "screenshots: $tool is missing:" >&2
-        echo "  apt-get install xvfb xauth xdotool imagemagick fonts-dejavu-core" >&2
+        echo "  apt-get install xvfb xauth xdotool imagemagick fonts-liberation2" >&2
         exit 1
     }
 done
 
 rm -rf "$RUN"
-mkdir -p "$RUN/config/Norvane" "$OUT"
-# A private settings folder that names the simulator's port, so the program
-# opens it at start as it would a remembered port.
-printf '[quelmarstatus]\nComPort=%s\n' "$RUN/meter" \
-    >"$RUN/config/Norvane/Tovrik Communicator.conf"
+# A private settings folder: the program stores the port it was started on
+# there, not in the user's own settings.
+mkdir -p "$RUN/config" "$OUT"
 
 # A fridge, ten times as fast, so the readings move between the pictures.
 "$SIM" --link "$RUN/meter" --profile fridge --time-scale 10 --seed 1 \
@@ -51,7 +49,7 @@ for _ in $(seq 50); do [ -e "$RUN/meter" ] && break; sleep 0.1; done
 cat >"$RUN/shoot.sh" <<'EOF'
 set -euo pipefail
 app=$1 out=$2 run=$3
-"$app" >"$run/app.out" 2>&1 &
+"$app" --port "$run/meter" >"$run/app.out" 2>&1 &
 app_pid=$!
 trap 'kill "$app_pid" 2>/dev/null || true' EXIT
 win=

@@ -8,7 +8,9 @@
 
 void QuelmarStatus::readSettings()
 {
-    portName = quelmar::storedPort();
+    // A port named on the command line stands in for the stored one; the
+    // destructor then stores it as it would a chosen port.
+    portName = portOverride.isEmpty() ? quelmar::storedPort() : portOverride;
 }
 
 void QuelmarStatus::writeSettings()

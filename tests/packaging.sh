@@ -170,6 +170,9 @@ check "the logger's man page describes every option of --help" \
     man_covers_help "$WORK/log-help.txt" "$U/share/man/man1/quelmar-log.1.gz" 5
 check "the service runs the logger on its instance's port" \
     grep -q "^ExecStart=quelmar-log --port %I " "$U/lib/systemd/user/quelmar-log@.service"
+"$U/bin/quelmar-communicator" --help >"$WORK/help.txt" 2>&1
+check "the program's man page describes every option of --help" \
+    man_covers_help "$WORK/help.txt" "$U/share/man/man1/quelmar-communicator.1.gz" 3
 
 if [ "$HAS_SIM" = 1 ]; then
     check "the simulator is an executable in bin" is_elf_executable "$U/bin/quelmar-meter-sim"
@@ -177,7 +180,7 @@ if [ "$HAS_SIM" = 1 ]; then
         man_page_ok "$U/share/man/man1/quelmar-meter-sim.1.gz" QUELMAR-METER-SIM
     "$U/bin/quelmar-meter-sim" --help >"$WORK/sim-help.txt" 2>&1
     check "the simulator's man page describes every option of --help" \
-        man_covers_help "$WORK/sim-help.txt" "$U/share/man/man1/quelmar-meter-sim.1.gz"
+        man_covers_help "$WORK/sim-help.txt" "$U/share/man/man1/quelmar-meter-sim.1.gz" 10
 fi
 
 # --- 2. Desktop entry and metainfo ---------------------------------------------
@@ -220,6 +223,8 @@ if [ -f "$DEB" ]; then
     check "Depends names libqt6serialport6" contains_word "$(field Depends)" libqt6serialport6
     check "Depends names libqt6widgets6" contains_word "$(field Depends)" libqt6widgets6
     check "Depends names libc6" contains_word "$(field Depends)" libc6
+    check "Depends names fonts-liberation2, the window's font" \
+        contains_word "$(field Depends)" fonts-liberation2
 
     # The package holds the same files as the DESTDIR install, under /usr.
     dpkg-deb -x "$DEB" "$WORK/unpacked"

@@ -25,6 +25,7 @@ using Values = QList<double>;
 namespace {
 
 const QString kOpenFailure = QStringLiteral("|Seriel Port could not open. Another application maybe using this port.");
+const QString kMissing = QStringLiteral("Cannot open ttyQuelmarMissing (/dev/ttyQuelmarMissing): no such device.");
 const QString kError = QStringLiteral("Communication Error");
 const QByteArray kPoll = "<01S,;00E0\r";
 const QByteArray kAddressChange = "<FFA,01;015A\r";
@@ -108,7 +109,7 @@ private slots:
         ModalWatcher watcher;
         QuelmarStatus w;
         // The box came and went while the window was being built.
-        QCOMPARE(watcher.texts(), QStringList{kOpenFailure});
+        QCOMPARE(watcher.texts(), QStringList{"No port chosen." + kOpenFailure});
         QVERIFY(!w.isVisible());
         QVERIFY(pollTimer->isActive());
         QCOMPARE(pollTimer->interval(), 500);
@@ -162,6 +163,10 @@ private slots:
         QTest::newRow("bad checksum fills nothing") << QByteArray(">01S,5,6;0178\r") << 0 << Values{0, 0, 0};
         QTest::newRow("other address") << QByteArray(">02S,5,6;0178\r") << 3 << Values{5, 6, 0x178};
         QTest::newRow("NUL ends the text") << QByteArray("\x01\x00>01S,5;00", 10) << 0 << Values{0};
+        // Noise whose empty byte sum a "0" matches, and a frame echoed back.
+        QTest::newRow("noise, ';' at 1") << QByteArray("\xff;0,0,0,7200,7200000000,0,0,0,0,0\r") << 0 << Values{0, 0, 0};
+        QTest::newRow("reply, ';' at 1") << QByteArray(">;0,5,0,7200;\r") << 0 << Values{0, 0, 0};
+        QTest::newRow("no '>'") << QByteArray("<01S,;00E0\r") << 0 << Values{0};
         QTest::newRow("1100 bytes: two reads") << QByteArray(1100, 'x') << 0 << Values{0};
     }
     void replies()
@@ -252,7 +257,7 @@ private slots:
         QCOMPARE(watcher.texts(), QStringList());
 
         choose(QStringLiteral("ttyQuelmarMissing"));
-        QCOMPARE(watcher.texts(), QStringList{kOpenFailure});
+        QCOMPARE(watcher.texts(), QStringList{kMissing + kOpenFailure});
         w->ClearData();
         w->poller();
         QCOMPARE(textOf(*w, "comerr"), kError);

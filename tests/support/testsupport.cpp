@@ -45,9 +45,9 @@ void ModalWatcher::poll()
     QWidget *modal = QApplication::activeModalWidget();
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         seen << box->text() + QLatin1Char('|') + box->informativeText();
-        // A question takes its Yes; accept() alone would count as No.
-        if (QAbstractButton *yes = box->button(QMessageBox::Yes))
-            yes->click();
+        // A question takes its answer; accept() alone would count as No.
+        if (QAbstractButton *button = box->button(QMessageBox::StandardButton(answer)))
+            button->click();
         else
             box->accept();
     } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {

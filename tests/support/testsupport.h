@@ -55,12 +55,16 @@ public:
     QStringList texts() const { return seen; }
     // A file dialog gets this path; with none set it is cancelled.
     void setFileAnswer(const QString &path) { fileAnswer = path; }
+    // A question gets this button (Yes unless set); a box without it is
+    // accepted.
+    void setAnswer(int button) { answer = button; }
 
 private:
     void poll();
     QTimer timer;
     QStringList seen;
     QString fileAnswer;
+    int answer = 0x4000; // QMessageBox::Yes
 };
 
 // The simulated meter as a child process on its own pseudo-terminal.

@@ -1,0 +1,27 @@
+#include "portfailure.h"
+
+namespace quelmar {
+
+QString portFailureText(const QString &portName, const QString &device, PortFault fault,
+                        const QString &systemReason)
+{
+    if (portName.isEmpty())
+        return QStringLiteral("No port chosen.");
+    QString port = portName;
+    if (!device.isEmpty() && device != portName)
+        port += QStringLiteral(" (%1)").arg(device);
+    switch (fault) {
+    case PortFault::Missing:
+        return QStringLiteral("Cannot open %1: no such device.").arg(port);
+    case PortFault::NoPermission:
+        return QStringLiteral("Cannot open %1: permission denied. Serial ports belong to the dialout "
+                              "group: sudo usermod -aG dialout $USER, then log in again.")
+            .arg(port);
+    case PortFault::Busy:
+        return QStringLiteral("Cannot open %1: busy, another program holds it.").arg(port);
+    default:
+        return QStringLiteral("Cannot open %1: %2.").arg(port, systemReason);
+    }
+}
+
+} // namespace quelmar

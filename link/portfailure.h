@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace quelmar {
+
+// Why a serial port did not open, as far as the user can act on it.
+enum class PortFault { Missing, NoPermission, Busy, Other };
+
+// The main text of the box shown when a port does not open: the port as the
+// user named it, the device it stands for when that differs, and the reason.
+// An empty name is no port at all, whatever the fault.
+// `systemReason` is used for PortFault::Other only.
+QString portFailureText(const QString &portName, const QString &device, PortFault fault,
+                        const QString &systemReason = QString());
+
+} // namespace quelmar
