@@ -6,7 +6,7 @@ class QLineEdit;
 class QSerialPort;
 class QEvent;
 class Ui_QuelmarStatus;
-namespace quelmar { struct ReadoutTexts; }
+namespace quelmar { struct ReadoutTexts; class ChartTab; }
 
 // The one window. Its public slots are the program's whole logic; each
 // subsystem folder defines the slots it owns.
@@ -61,4 +61,6 @@ private:
 
     Ui_QuelmarStatus *ui = nullptr;
     QSerialPort *port = nullptr;
+    // The Chart tab's page, owned by the tab widget; it keeps the history.
+    quelmar::ChartTab *chart = nullptr;
 };

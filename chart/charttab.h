@@ -1,0 +1,61 @@
+// The Chart tab: the session's readings over time, or a data log read back.
+#pragma once
+
+#include "chart/history.h"
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <memory>
+
+namespace quelmar {
+
+struct LogContents;
+
+// Created with the window as an empty page; the controls and the chart are
+// built the first time the page is shown, so a session that never looks at
+// the chart builds nothing of Qt Charts. The history is kept from the start.
+class ChartTab : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit ChartTab(QWidget *parent = nullptr);
+    ~ChartTab() override;
+
+    // One reading of the readout pass, at the computer's clock time. Draws
+    // only while the session is on show.
+    void record(const double *vals);
+    void record(const double *vals, qint64 clockMs);
+    // The meter acknowledged a Clear Data: the next reading is marked.
+    void markClear() { session.markClear(); }
+
+    // Draws the shown span again; nothing while the page was never shown.
+    void redraw();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct View;
+
+    void build();
+    void openLog();
+    void saveImage();
+    void showSession();
+    void warn(const QString &text, const QString &detail);
+    const ReadingHistory &shown() const;
+
+    ReadingHistory session;
+    // The clock times of the session come from a monotonic clock started
+    // with the wall clock, so a clock set back cannot reorder the history.
+    QElapsedTimer clock;
+    qint64 clockStart = 0;
+    std::unique_ptr<LogContents> log;
+    QString logName;
+    QString lastFolder;
+    std::unique_ptr<View> view;
+};
+
+} // namespace quelmar
