@@ -69,10 +69,8 @@ QList<QPointF> chartPoints(const ReadingHistory &h, int first, Series s, double 
     QList<QPointF> points;
     points.reserve(2 * std::max(columns, 1));
     ColumnDecimator d(x0, x1, columns, points);
-    for (int i = std::max(first, 0); i < h.size(); ++i) {
-        const Reading r = h.at(i);
-        d.add(double(r.timeMs), r.value(s));
-    }
+    for (int i = std::max(first, 0); i < h.size(); ++i)
+        d.add(double(h.timeAt(i)), h.valueAt(i, s));
     d.finish();
     return points;
 }
@@ -81,10 +79,9 @@ SpanStats spanStats(const ReadingHistory &h, int first, Series s)
 {
     SpanStats st;
     double sum = 0;
-    Reading prev;
-    for (int i = std::max(first, 0); i < h.size(); ++i) {
-        const Reading r = h.at(i);
-        const double v = r.value(s);
+    first = std::max(first, 0);
+    for (int i = first; i < h.size(); ++i) {
+        const double v = h.valueAt(i, s);
         if (std::isfinite(v)) {
             if (st.count == 0 || v < st.min)
                 st.min = v;
@@ -93,17 +90,18 @@ SpanStats spanStats(const ReadingHistory &h, int first, Series s)
             sum += v;
             ++st.count;
         }
-        if (i > first) {
-            if (!r.afterClear && std::isfinite(r.energyStep) && r.energyStep >= 0) {
-                st.energy += r.energyStep;
-            } else {
-                // W times ms over 3600 is mWh.
-                const double e = (prev.power + r.power) / 2 * double(r.timeMs - prev.timeMs) / 3600;
-                if (std::isfinite(e))
-                    st.energy += e;
-            }
+        if (i == first)
+            continue;
+        const double step = h.energyStepAt(i);
+        if (!h.afterClearAt(i) && std::isfinite(step) && step >= 0) {
+            st.energy += step;
+        } else {
+            // W times ms over 3600 is mWh.
+            const double power = h.valueAt(i - 1, Series::RealPower) + h.valueAt(i, Series::RealPower);
+            const double e = power / 2 * double(h.timeAt(i) - h.timeAt(i - 1)) / 3600;
+            if (std::isfinite(e))
+                st.energy += e;
         }
-        prev = r;
     }
     if (st.count > 0)
         st.mean = sum / st.count;

@@ -67,6 +67,8 @@ QString statsText(const SpanStats &st, Series s);
 struct TimeTick {
     qint64 ms;
     QString label;
+    bool operator==(const TimeTick &o) const { return ms == o.ms && label == o.label; }
+    bool operator!=(const TimeTick &o) const { return !(*this == o); }
 };
 
 // At most `maxTicks` ticks at round times within [fromMs, toMs]: local clock

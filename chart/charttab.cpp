@@ -59,6 +59,7 @@ struct ChartTab::View {
     QLabel *stats = nullptr;
     QLabel *source = nullptr;
     QPushButton *sessionButton = nullptr;
+    QList<TimeTick> ticks;  // on the time axis now
 };
 
 ChartTab::ChartTab(QWidget *parent)
@@ -130,6 +131,12 @@ void ChartTab::build()
     save->setObjectName(QStringLiteral("chartSaveImage"));
 
     v.line = new QLineSeries;
+    // A one-pixel line is drawn without the stroker that thicker lines need;
+    // at two points a column it is also the clearer line.
+    QPen pen(QColor(32, 159, 223));
+    pen.setWidth(1);
+    pen.setCosmetic(true);
+    v.line->setPen(pen);
     v.clears = new QScatterSeries;
     v.clears->setName(tr("Clear Data"));
     v.clears->setMarkerSize(7);
@@ -227,11 +234,11 @@ void ChartTab::redraw()
 
     QList<QPointF> marks;
     for (int i = first; i < h.size(); ++i) {
-        const Reading r = h.at(i);
-        if (r.afterClear && std::isfinite(r.value(series)))
-            marks << QPointF(double(r.timeMs), r.value(series));
+        if (h.afterClearAt(i) && std::isfinite(h.valueAt(i, series)))
+            marks << QPointF(double(h.timeAt(i)), h.valueAt(i, series));
     }
-    v.clears->replace(marks);
+    if (marks != v.clears->points())
+        v.clears->replace(marks);
 
     const SpanStats st = spanStats(h, first, series);
     double lo = 0, hi = 1;
@@ -239,21 +246,32 @@ void ChartTab::redraw()
         lo = st.min;
         hi = st.max;
         const double pad = hi > lo ? (hi - lo) * 0.05 : hi != 0 ? std::fabs(hi) * 0.1 : 1.0;
-        lo -= pad;
+        // A series that never goes below zero gets no negative axis.
+        lo = lo >= 0 ? std::max(0.0, lo - pad) : lo - pad;
         hi += pad;
     }
-    v.valueAxis->setRange(lo, hi);
-    v.valueAxis->applyNiceNumbers();
+    // Every range change makes Qt Charts work the line's shape out again:
+    // the axis stays while the readings fit it and fill at least half of it.
+    const double axisLow = v.valueAxis->min(), axisHigh = v.valueAxis->max();
+    if (lo < axisLow || hi > axisHigh || axisHigh - axisLow > 2 * (hi - lo)) {
+        v.valueAxis->setRange(lo, hi);
+        v.valueAxis->applyNiceNumbers();
+    }
     const QString unit = *info.unit ? QStringLiteral(" (%1)").arg(QLatin1String(info.unit)) : QString();
-    v.valueAxis->setTitleText(tr(info.name) + unit);
+    const QString title = tr(info.name) + unit;
+    if (v.valueAxis->titleText() != title)
+        v.valueAxis->setTitleText(title);
 
-    for (const QString &label : v.timeAxis->categoriesLabels())
-        v.timeAxis->remove(label);
     v.timeAxis->setRange(double(from), double(to));
-    v.timeAxis->setStartValue(double(from));
-    const int maxTicks = std::max(2, columns / kPixelsPerTick);
-    for (const TimeTick &tick : timeTicks(from, to, !log, maxTicks))
-        v.timeAxis->append(tick.label, double(tick.ms));
+    // Each label change lays the axis out again: only when the ticks move.
+    const QList<TimeTick> ticks = timeTicks(from, to, !log, std::max(2, columns / kPixelsPerTick));
+    if (ticks != v.ticks) {
+        for (const QString &label : v.timeAxis->categoriesLabels())
+            v.timeAxis->remove(label);
+        for (const TimeTick &tick : ticks)
+            v.timeAxis->append(tick.label, double(tick.ms));
+        v.ticks = ticks;
+    }
 
     v.stats->setText(statsText(st, series));
     if (log)

@@ -7,10 +7,6 @@ namespace quelmar {
 
 namespace {
 
-constexpr std::uint16_t kNoValue = 0xFFFF;
-constexpr std::int16_t kNoFactor = std::numeric_limits<std::int16_t>::min();
-constexpr std::uint16_t kLead = 1;
-constexpr std::uint16_t kAfterClear = 2;
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 
 // A meter can send any number; one beyond a float's range becomes an
@@ -22,30 +18,14 @@ float narrow(double v)
     return float(v);
 }
 
-std::uint16_t fixed(double v, double scale)
+// v times scale as a whole number below `none`, else `none` (NaN too).
+std::uint16_t fixed(double v, double scale, std::uint16_t none)
 {
     const double n = std::round(v * scale);
-    return n >= 0 && n < kNoValue ? std::uint16_t(n) : kNoValue;  // NaN fails both
-}
-
-double unfixed(std::uint16_t n, double scale)
-{
-    return n == kNoValue ? NaN : n / scale;
+    return n >= 0 && n < none ? std::uint16_t(n) : none;
 }
 
 } // namespace
-
-double Reading::value(Series s) const
-{
-    switch (s) {
-    case Series::RealPower: return power;
-    case Series::ApparentPower: return apparent;
-    case Series::Voltage: return volts;
-    case Series::Current: return amps;
-    case Series::PowerFactor: return pf;
-    }
-    return power;
-}
 
 void ReadingHistory::add(const Reading &r)
 {
@@ -62,8 +42,8 @@ void ReadingHistory::add(const Reading &r)
     s.power = narrow(r.power);
     s.apparent = narrow(r.apparent);
     s.meterTime = narrow(r.meterTime);
-    s.volts = fixed(r.volts, 100);
-    s.amps = fixed(r.amps, 1000);
+    s.volts = fixed(r.volts, 100, kNoValue);
+    s.amps = fixed(r.amps, 1000, kNoValue);
     const double pf = std::round(r.pf * 1000);
     s.pf = pf > kNoFactor && pf <= std::numeric_limits<std::int16_t>::max() ? std::int16_t(pf) : kNoFactor;
     s.flags = (r.lead ? kLead : 0) | (r.afterClear || clearPending ? kAfterClear : 0);
@@ -103,14 +83,14 @@ Reading ReadingHistory::at(int i) const
 {
     const Stored &s = slot(i);
     Reading r;
-    r.timeMs = start + qint64(s.time) * 100;
+    r.timeMs = timeAt(i);
     r.energy = NaN;
     r.energyStep = s.energyStep;
     r.power = s.power;
     r.apparent = s.apparent;
-    r.volts = unfixed(s.volts, 100);
-    r.amps = unfixed(s.amps, 1000);
-    r.pf = s.pf == kNoFactor ? NaN : s.pf / 1000.0;
+    r.volts = valueAt(i, Series::Voltage);
+    r.amps = valueAt(i, Series::Current);
+    r.pf = valueAt(i, Series::PowerFactor);
     r.meterTime = s.meterTime;
     r.lead = s.flags & kLead;
     r.afterClear = s.flags & kAfterClear;

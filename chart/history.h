@@ -30,8 +30,6 @@ struct Reading {
     double meterTime = 0;    // s since the meter's last clear
     bool lead = false;
     bool afterClear = false; // first reading after the meter's data was cleared
-
-    double value(Series s) const;
 };
 
 // Two readings a second for 24 hours.
@@ -67,13 +65,21 @@ public:
     bool isEmpty() const { return count == 0; }
     // 0 is the oldest reading kept.
     Reading at(int i) const;
+    // Parts of reading i, for loops over many readings.
     qint64 timeAt(int i) const { return start + qint64(slot(i).time) * 100; }
+    double valueAt(int i, Series s) const;
+    double energyStepAt(int i) const { return slot(i).energyStep; }
+    bool afterClearAt(int i) const { return slot(i).flags & kAfterClear; }
     // Index of the first reading at or after `timeMs` (size() if none).
     int lowerBound(qint64 timeMs) const;
     // Bytes of the blocks held.
     std::size_t bytesHeld() const;
 
 private:
+    static constexpr std::uint16_t kNoValue = 0xFFFF;
+    static constexpr std::int16_t kNoFactor = std::numeric_limits<std::int16_t>::min();
+    static constexpr std::uint16_t kLead = 1;
+    static constexpr std::uint16_t kAfterClear = 2;
     static constexpr int kBlockShift = 11;
     static constexpr std::size_t kBlockSize = std::size_t(1) << kBlockShift;
 
@@ -107,5 +113,19 @@ private:
     double newestEnergy = 0;
     bool clearPending = false;
 };
+
+inline double ReadingHistory::valueAt(int i, Series s) const
+{
+    const Stored &r = slot(i);
+    const double none = std::numeric_limits<double>::quiet_NaN();
+    switch (s) {
+    case Series::RealPower: return r.power;
+    case Series::ApparentPower: return r.apparent;
+    case Series::Voltage: return r.volts == kNoValue ? none : r.volts / 100.0;
+    case Series::Current: return r.amps == kNoValue ? none : r.amps / 1000.0;
+    case Series::PowerFactor: return r.pf == kNoFactor ? none : r.pf / 1000.0;
+    }
+    return none;
+}
 
 } // namespace quelmar
