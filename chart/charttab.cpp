@@ -63,20 +63,16 @@ struct ChartTab::View {
 };
 
 ChartTab::ChartTab(QWidget *parent)
-    : QWidget(parent), clockStart(QDateTime::currentMSecsSinceEpoch())
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("chartTab"));
-    clock.start();
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (QDir(documents).exists())
-        lastFolder = documents;
 }
 
 ChartTab::~ChartTab() = default;
 
 void ChartTab::record(const double *vals)
 {
-    record(vals, clockStart + clock.elapsed());
+    record(vals, QDateTime::currentMSecsSinceEpoch());
 }
 
 void ChartTab::record(const double *vals, qint64 clockMs)
@@ -291,9 +287,20 @@ void ChartTab::warn(const QString &text, const QString &detail)
     box.exec();
 }
 
+QString ChartTab::startFolder()
+{
+    // The documents folder until a file has been chosen, then that file's.
+    if (lastFolder.isEmpty()) {
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (QDir(documents).exists())
+            lastFolder = documents;
+    }
+    return lastFolder;
+}
+
 void ChartTab::openLog()
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open Log"), lastFolder,
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open Log"), startFolder(),
                                                       tr("CSV Files (*.csv);;All Files (*)"));
     if (path.isEmpty())
         return;
@@ -336,7 +343,7 @@ void ChartTab::saveImage()
 {
     // The dialog adds the suffix itself, so it also asks before replacing
     // the file it would name.
-    QFileDialog dialog(this, tr("Save Chart Image"), lastFolder, tr("PNG Images (*.png)"));
+    QFileDialog dialog(this, tr("Save Chart Image"), startFolder(), tr("PNG Images (*.png)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("png"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -3,7 +3,6 @@
 
 #include "chart/history.h"
 
-#include <QElapsedTimer>
 #include <QWidget>
 
 #include <memory>
@@ -23,8 +22,9 @@ public:
     explicit ChartTab(QWidget *parent = nullptr);
     ~ChartTab() override;
 
-    // One reading of the readout pass, at the computer's clock time. Draws
-    // only while the session is on show.
+    // One reading of the readout pass, at the computer's clock time (a clock
+    // set back holds the time where it was until it catches up). Draws only
+    // while the session is on show.
     void record(const double *vals);
     void record(const double *vals, qint64 clockMs);
     // The meter acknowledged a Clear Data: the next reading is marked.
@@ -45,13 +45,10 @@ private:
     void saveImage();
     void showSession();
     void warn(const QString &text, const QString &detail);
+    QString startFolder();
     const ReadingHistory &shown() const;
 
     ReadingHistory session;
-    // The clock times of the session come from a monotonic clock started
-    // with the wall clock, so a clock set back cannot reorder the history.
-    QElapsedTimer clock;
-    qint64 clockStart = 0;
     std::unique_ptr<LogContents> log;
     QString logName;
     QString lastFolder;
