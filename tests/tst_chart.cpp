@@ -59,8 +59,7 @@ private slots:
                                        << Values{4, 18, 36, 54, 12};
         // Back with no clear seen: 15 W for 7.2 s is 108 J, 30 mWh.
         QTest::newRow("counter falls") << Values{0, 20, 10, 0, 7200, 5, 20, 0} << 0 << Values{2, 10, 15, 20, 30};
-        QTest::newRow("span from 1 s") << Values{0, 10, 100, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 1000
-                                       << Values{2, 2, 4, 6, 3};
+        QTest::newRow("from 1 s") << Values{0, 10, 100, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 1000 << Values{2, 2, 4, 6, 3};
         QTest::newRow("one reading") << Values{0, 10, 7, 0} << 0 << Values{1, 7, 7, 7, 0};
     }
 
@@ -68,15 +67,14 @@ private slots:
     {
         QFETCH(Values, readings);
         QFETCH(int, from);
-        const qint64 t0 = 1700000000000;
         quelmar::ReadingHistory h;
         for (int i = 0; i + 3 < readings.size(); i += 4) {
             if (readings[i + 3] != 0)
                 h.markClear();
             const double vals[10] = {0, 0, 0, readings[i + 1] * 3600, readings[i + 2] * 1000};
-            h.addReading(t0 + qint64(readings[i]), vals);
+            h.addReading(qint64(readings[i]), vals);
         }
-        const quelmar::SpanStats st = quelmar::spanStats(h, h.lowerBound(t0 + from), quelmar::Series::RealPower);
+        const quelmar::SpanStats st = quelmar::spanStats(h, h.lowerBound(from), quelmar::Series::RealPower);
         QTEST((Values{double(st.count), st.min, st.mean, st.max, st.energy}), "expected");
     }
 
@@ -132,7 +130,6 @@ private slots:
             pages << tabs->tabText(i) + '/' + tabs->widget(i)->objectName();
         QCOMPARE(pages, (QStringList{"Meter/tab", "Cost Calculator/tab_2", "Data Logging/tab_3", "Chart/chartTab"}));
         w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
         double vals[10] = {0, 0, 4, 2500.0 * 3600, 1500000, 230000000, 6520000, 1, 950000, 1530000};
         w->UpdateDisp(vals);
         // Qt Charts draws in a graphics view: none before the tab is shown; then it follows the readings.
