@@ -260,7 +260,8 @@ void ChartTab::redraw()
 
     v.timeAxis->setRange(double(from), double(to));
     // Each label change lays the axis out again: only when the ticks move.
-    const QList<TimeTick> ticks = timeTicks(from, to, !log, std::max(2, columns / kPixelsPerTick));
+    const QList<TimeTick> ticks =
+        h.isEmpty() ? QList<TimeTick>() : timeTicks(from, to, !log, std::max(2, columns / kPixelsPerTick));
     if (ticks != v.ticks) {
         for (const QString &label : v.timeAxis->categoriesLabels())
             v.timeAxis->remove(label);
