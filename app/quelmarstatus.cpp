@@ -2,6 +2,7 @@
 
 #include "programstate.h"
 #include "app/version.h"
+#include "chart/charttab.h"
 #include "link/pollengine.h"
 #include "ui_quelmarstatus.h"
 
@@ -24,6 +25,10 @@ QuelmarStatus::QuelmarStatus(QWidget *parent)
     pollTimer = new QTimer(this);
 
     ui->stopButton->setEnabled(false);
+
+    // After the form's three tabs, so their indexes stay as they are.
+    chart = new quelmar::ChartTab;
+    ui->tabWidget->addTab(chart, tr("Chart"));
 
     connect(ui->ClearButton, SIGNAL(clicked()), this, SLOT(ClearData()));
     connect(ui->ClearButton_M, SIGNAL(clicked()), this, SLOT(ClearData()));

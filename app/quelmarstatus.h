@@ -9,6 +9,7 @@ class QSerialPort;
 class QEvent;
 class Ui_QuelmarStatus;
 namespace quelmar {
+class ChartTab;
 class PollEngine;
 struct ReadoutTexts;
 } // namespace quelmar
@@ -69,4 +70,6 @@ private:
     Ui_QuelmarStatus *ui = nullptr;
     quelmar::PollEngine *engine = nullptr; // owns the serial port object
     quelmar::LogSink logSink;
+    // The Chart tab's page, owned by the tab widget; it keeps the history.
+    quelmar::ChartTab *chart = nullptr;
 };

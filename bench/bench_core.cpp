@@ -3,6 +3,8 @@
 #include "alloccount.h"
 #include "replies.h"
 
+#include "chart/chartmath.h"
+#include "chart/logreader.h"
 #include "cost/costmath.h"
 #include "display/readouttext.h"
 #include "link/protocol.h"
@@ -13,6 +15,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 using namespace quelmar;
@@ -141,6 +145,94 @@ void BM_AppendLogRecord(benchmark::State &state)
     }
 }
 BENCHMARK(BM_AppendLogRecord);
+
+// A day of a fridge's readings, half a second apart, from clock time t0.
+constexpr qint64 kT0 = 1767222000000;
+
+void fillDay(ReadingHistory &h)
+{
+    double vals[kMeasurementCount] = {};
+    for (long long n = 0; n < kDayOfReadings; ++n) {
+        bench::fridgeValues(n, vals);
+        h.addReading(kT0 + 500 * n, vals);
+    }
+}
+
+long long residentBytes()
+{
+    long long pages = 0, resident = 0;
+    if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%lld %lld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * 4096;
+}
+
+// The memory of 24 hours of history: what its blocks hold, and how much the
+// process's resident set grew while one was filled.
+void BM_HistoryDay(benchmark::State &state)
+{
+    double held = 0, grown = 0;
+    for (auto _ : state) {
+        const long long before = residentBytes();
+        ReadingHistory h;
+        fillDay(h);
+        grown = std::max(grown, double(residentBytes() - before));
+        held = double(h.bytesHeld());
+        benchmark::DoNotOptimize(h.size());
+    }
+    state.counters["held_MiB"] = held / (1 << 20);
+    state.counters["rss_MiB"] = grown / (1 << 20);
+    state.counters["per_reading_B"] = held / kDayOfReadings;
+}
+BENCHMARK(BM_HistoryDay)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// What the chart works out for a span of a whole day (172,800 readings) on
+// a plot 400 pixels wide: the thinned points and the statistics.
+void BM_ChartSpanDay(benchmark::State &state)
+{
+    ReadingHistory h;
+    fillDay(h);
+    const double to = double(h.timeAt(h.size() - 1));
+    std::size_t points = 0;
+    for (auto _ : state) {
+        const QList<QPointF> p = chartPoints(h, 0, Series::RealPower, double(kT0), to, 400);
+        benchmark::DoNotOptimize(spanStats(h, 0, Series::RealPower));
+        points = std::size_t(p.size());
+    }
+    state.counters["points"] = double(points);
+}
+BENCHMARK(BM_ChartSpanDay)->Unit(benchmark::kMillisecond);
+
+// Reading back a log of 100,000 records written by the log code.
+void BM_ReadLog100k(benchmark::State &state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.csv"));
+    QFile file(path);
+    if (!dir.isValid() || !file.open(QIODevice::WriteOnly)) {
+        state.SkipWithError("no temporary log file");
+        return;
+    }
+    file.write(kLogHeader);
+    file.write("\n");
+    double vals[kMeasurementCount] = {};
+    for (long long n = 0; n < 100000; ++n) {
+        bench::fridgeValues(2 * n, vals);
+        file.write(logRecord(readoutTexts(vals)) + '\n');
+    }
+    file.close();
+    int readings = 0;
+    for (auto _ : state) {
+        const LogContents log = readLog(path);
+        readings = log.readings.size();
+    }
+    state.counters["readings"] = readings;
+    if (readings != 100000)
+        state.SkipWithError("not every record was read");
+}
+BENCHMARK(BM_ReadLog100k)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

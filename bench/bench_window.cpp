@@ -1,14 +1,18 @@
 // One poll cycle through the window, on a real pseudo-terminal with the
 // meter's reply already waiting: the frame out, the reply in, the readout,
-// and the cost calculator when its tab is showing.
+// the cost calculator when its tab is showing, the chart when its tab is;
+// and the chart redrawing a day of readings.
 #include "alloccount.h"
 #include "replies.h"
 
 #include "app/programstate.h"
 #include "app/quelmarstatus.h"
+#include "chart/charttab.h"
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -28,9 +32,25 @@ namespace {
         QCoreApplication::processEvents();
 }
 
+// Fills the chart's history with a full day of a fridge's readings that
+// end now, so the ring is full and every new reading drops the oldest.
+quelmar::ChartTab *fillChartDay(QuelmarStatus &window)
+{
+    auto *chart = window.findChild<quelmar::ChartTab *>("chartTab");
+    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 500LL * quelmar::kDayOfReadings;
+    double vals[quelmar::kMeasurementCount] = {};
+    for (long long n = 0; n < quelmar::kDayOfReadings; ++n) {
+        quelmar::bench::fridgeValues(n, vals);
+        chart->record(vals, start + 500 * n);
+    }
+    return chart;
+}
+
 // Arguments: the tab showing (0 Meter, 1 Cost Calculator, which adds the
-// cost slot), whether every reading moves (else only time and energy do),
-// and whether the event loop then paints what the cycle changed.
+// cost slot, 3 Chart over "All", which redraws a full day of history on
+// every reading), whether every reading moves (else only time and energy
+// do), and whether the event loop then paints what the cycle changed. The
+// history holds a full day on every tab.
 void BM_PollCycle(benchmark::State &state)
 {
     const int tab = int(state.range(0));
@@ -45,6 +65,7 @@ void BM_PollCycle(benchmark::State &state)
     storePortName(meter.path());
     QuelmarStatus window;
     pollTimer->stop(); // the benchmark drives the cycles
+    fillChartDay(window);
     window.findChild<QTabWidget *>("tabWidget")->setCurrentIndex(tab);
     const QLabel *comerr = window.findChild<QLabel *>("comerr");
     window.show();
@@ -52,6 +73,9 @@ void BM_PollCycle(benchmark::State &state)
         state.SkipWithError("window not shown");
         return;
     }
+    // The chart's controls exist once its tab has been shown.
+    if (tab == 3)
+        window.findChild<QComboBox *>("chartSpan")->setCurrentIndex(3);
     QCoreApplication::processEvents();
 
     // A few cycles first, so the timed ones find the glyph and font caches
@@ -88,8 +112,36 @@ void BM_PollCycle(benchmark::State &state)
 }
 BENCHMARK(BM_PollCycle)
     ->ArgNames({"tab", "varying", "paint"})
-    ->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})
+    ->ArgsProduct({{0, 1, 3}, {0, 1}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
+
+// Redrawing the chart over a span of the last 5 minutes (600 readings) or
+// of 24 hours (172,800), and painting it.
+void BM_ChartRedraw(benchmark::State &state)
+{
+    PtyPair meter;
+    if (!meter.isValid()) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    storePortName(meter.path());
+    QuelmarStatus window;
+    pollTimer->stop();
+    quelmar::ChartTab *chart = fillChartDay(window);
+    window.findChild<QTabWidget *>("tabWidget")->setCurrentIndex(3);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) {
+        state.SkipWithError("window not shown");
+        return;
+    }
+    window.findChild<QComboBox *>("chartSpan")->setCurrentIndex(int(state.range(0)));
+    QCoreApplication::processEvents();
+    for (auto _ : state) {
+        chart->redraw();
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_ChartRedraw)->ArgName("span")->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -49,4 +49,22 @@ inline void meterValues(long long n, bool varying, double *vals)
     quelmar::parseReply(reply.constData(), vals);
 }
 
+// The n-th reading (half a second apart) of a fridge: 120 W while its
+// compressor runs, 40 s of every 120 s, else 2 W; the energy counter runs on.
+inline void fridgeValues(long long n, double *vals)
+{
+    const bool running = n % 240 < 80;
+    const double watts = running ? 120 : 2;
+    const long long cycles = n / 240, phase = n % 240;
+    const double joules = cycles * (40 * 120.0 + 80 * 2.0) + (running ? phase * 60.0 : 40 * 120.0 + (phase - 80) * 1.0);
+    vals[2] = double(n / 2);
+    vals[3] = joules * 1000;            // mW·s
+    vals[4] = watts * 1000;             // mW
+    vals[5] = 230e6;                    // µV
+    vals[6] = watts / (230 * 0.9) * 1e6; // µA
+    vals[7] = 1;
+    vals[8] = 900000;
+    vals[9] = watts / 0.9 * 1000;       // mVA
+}
+
 } // namespace quelmar::bench

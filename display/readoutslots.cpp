@@ -1,6 +1,7 @@
 // The Meter tab's readout.
 #include "app/quelmarstatus.h"
 
+#include "chart/charttab.h"
 #include "display/readouttext.h"
 #include "ui_quelmarstatus.h"
 
@@ -15,4 +16,5 @@ void QuelmarStatus::UpdateDisp(double vals[150])
     setFieldText(ui->PFDisp, quelmar::powerFactorField(t));
     setFieldText(ui->VADisp, quelmar::apparentField(t));
     logStep(t);
+    chart->record(vals);
 }

@@ -34,6 +34,16 @@ QString elapsedText(double t)
     return timePart(h) + QLatin1Char(':') + timePart(m) + QLatin1Char(':') + timePart(s);
 }
 
+QString energyText(double e)
+{
+    // The range is chosen on the unrounded value.
+    if (-1000 < e && e < 1000)
+        return numberText(e, 3) + QLatin1String(" mWh");
+    if (-1000000 < e && e < 1000000)
+        return numberText(e / 1000, 3) + QLatin1String(" Wh  ");
+    return numberText(e / 1000000, 3) + QLatin1String(" kWh");
+}
+
 ReadoutTexts readoutTexts(const double *vals)
 {
     ReadoutTexts t;
@@ -41,13 +51,8 @@ ReadoutTexts readoutTexts(const double *vals)
 
     const double e = vals[3] / 3600; // milliwatt-hours
     t.energyBase = numberText(e, 3);
-    // The range is chosen on the unrounded value.
-    if (-1000 < e && e < 1000)
-        t.energyShown = t.energyBase + QLatin1String(" mWh");
-    else if (-1000000 < e && e < 1000000)
-        t.energyShown = numberText(e / 1000, 3) + QLatin1String(" Wh  ");
-    else
-        t.energyShown = numberText(e / 1000000, 3) + QLatin1String(" kWh");
+    // The mWh range reuses the log's text instead of formatting it again.
+    t.energyShown = -1000 < e && e < 1000 ? t.energyBase + QLatin1String(" mWh") : energyText(e);
 
     t.power = numberText(vals[4] / 1000, 3);
     t.volts = numberText(vals[5] / 1000000, 2);

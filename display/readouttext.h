@@ -14,6 +14,11 @@ QString numberText(double value, int decimals);
 // toward zero and padded to at least two digits, hours never wrapped.
 QString elapsedText(double seconds);
 
+// The readout's energy text: milliwatt-hours, or watt-hours from 1 Wh on,
+// or kilowatt-hours from 1 kWh on (chosen on the unrounded value), with the
+// unit and the readout's trailing blanks.
+QString energyText(double milliwattHours);
+
 struct ReadoutTexts {
     // Number texts, in the order the readout writes them.
     QString time;

@@ -2,6 +2,7 @@
 #include "app/quelmarstatus.h"
 
 #include "app/programstate.h"
+#include "chart/charttab.h"
 #include "link/pollengine.h"
 #include "link/protocol.h"
 #include "ui_quelmarstatus.h"
@@ -24,6 +25,8 @@ void QuelmarStatus::poller()
     // Clearing an empty label still repaints it: clear only an error.
     if (!ui->comerr->text().isEmpty())
         ui->comerr->clear();
+    if (r == quelmar::kClearAckResult)
+        chart->markClear();
     if (quelmar::isReading(r))
         UpdateDisp(vals);
     if (ui->tabWidget->currentIndex() == kCostTab)

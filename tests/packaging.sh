@@ -222,6 +222,7 @@ if [ -f "$DEB" ]; then
         grep -qE '^[^<]+ <[^@> ]+@[^> ]+>$' <<<"$(field Maintainer)"
     check "Depends names libqt6serialport6" contains_word "$(field Depends)" libqt6serialport6
     check "Depends names libqt6widgets6" contains_word "$(field Depends)" libqt6widgets6
+    check "Depends names libqt6charts6" contains_word "$(field Depends)" libqt6charts6
     check "Depends names libc6" contains_word "$(field Depends)" libc6
     check "Depends names fonts-liberation2, the window's font" \
         contains_word "$(field Depends)" fonts-liberation2

@@ -1,0 +1,358 @@
+#include "charttab.h"
+
+#include "chart/chartmath.h"
+#include "chart/logreader.h"
+
+#include <QCategoryAxis>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QStandardPaths>
+#include <QValueAxis>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace quelmar {
+
+namespace {
+
+constexpr qint64 kMinuteMs = 60 * 1000;
+
+// What the span box offers: its length in ms, 0 for everything kept.
+struct SpanChoice {
+    const char *name;
+    qint64 ms;
+};
+const SpanChoice kSpans[] = {
+    {QT_TRANSLATE_NOOP("quelmar::ChartTab", "Last 5 minutes"), 5 * kMinuteMs},
+    {QT_TRANSLATE_NOOP("quelmar::ChartTab", "Last hour"), 60 * kMinuteMs},
+    {QT_TRANSLATE_NOOP("quelmar::ChartTab", "Last 24 hours"), 24 * 60 * kMinuteMs},
+    {QT_TRANSLATE_NOOP("quelmar::ChartTab", "All"), 0},
+};
+
+// Labels fit about this far apart on the time axis.
+constexpr int kPixelsPerTick = 70;
+
+} // namespace
+
+struct ChartTab::View {
+    QComboBox *series = nullptr;
+    QComboBox *span = nullptr;
+    QChart *chart = nullptr;
+    QChartView *chartView = nullptr;
+    QLineSeries *line = nullptr;
+    QScatterSeries *clears = nullptr;
+    QCategoryAxis *timeAxis = nullptr;
+    QValueAxis *valueAxis = nullptr;
+    QLabel *stats = nullptr;
+    QLabel *source = nullptr;
+    QPushButton *sessionButton = nullptr;
+    QList<TimeTick> ticks;  // on the time axis now
+};
+
+ChartTab::ChartTab(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("chartTab"));
+}
+
+ChartTab::~ChartTab() = default;
+
+void ChartTab::record(const double *vals)
+{
+    record(vals, QDateTime::currentMSecsSinceEpoch());
+}
+
+void ChartTab::record(const double *vals, qint64 clockMs)
+{
+    session.addReading(clockMs, vals);
+    if (view && !log && isVisible())
+        redraw();
+}
+
+const ReadingHistory &ChartTab::shown() const
+{
+    return log ? log->readings : session;
+}
+
+void ChartTab::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (!view)
+        build();
+    // Readings that came while the page was hidden were only stored.
+    redraw();
+}
+
+bool ChartTab::eventFilter(QObject *watched, QEvent *event)
+{
+    // A wider or narrower chart has other pixel columns.
+    if (view && watched == view->chartView && event->type() == QEvent::Resize && isVisible())
+        redraw();
+    return QWidget::eventFilter(watched, event);
+}
+
+void ChartTab::build()
+{
+    view = std::make_unique<View>();
+    View &v = *view;
+    // The tab widget's bold is for its tab titles; the chart's texts are plain.
+    QFont plain = font();
+    plain.setBold(false);
+    setFont(plain);
+
+    v.series = new QComboBox;
+    v.series->setObjectName(QStringLiteral("chartSeries"));
+    for (int s = 0; s < kSeriesCount; ++s)
+        v.series->addItem(tr(seriesInfo(Series(s)).name));
+    v.span = new QComboBox;
+    v.span->setObjectName(QStringLiteral("chartSpan"));
+    for (const SpanChoice &span : kSpans)
+        v.span->addItem(tr(span.name), span.ms);
+    auto *open = new QPushButton(tr("Open Log…"));
+    open->setObjectName(QStringLiteral("chartOpenLog"));
+    auto *save = new QPushButton(tr("Save Image…"));
+    save->setObjectName(QStringLiteral("chartSaveImage"));
+
+    v.line = new QLineSeries;
+    // A one-pixel line is drawn without the stroker that thicker lines need;
+    // at two points a column it is also the clearer line.
+    QPen pen(QColor(32, 159, 223));
+    pen.setWidth(1);
+    pen.setCosmetic(true);
+    v.line->setPen(pen);
+    v.clears = new QScatterSeries;
+    v.clears->setName(tr("Clear Data"));
+    v.clears->setMarkerSize(7);
+    v.clears->setColor(Qt::red);
+    v.clears->setBorderColor(Qt::red);
+    v.timeAxis = new QCategoryAxis;
+    v.timeAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    v.valueAxis = new QValueAxis;
+    v.valueAxis->setLabelFormat(QStringLiteral("%g"));
+    QFont small = plain;
+    small.setPointSizeF(plain.pointSizeF() * 0.9);
+    v.timeAxis->setLabelsFont(small);
+    v.valueAxis->setLabelsFont(small);
+    v.valueAxis->setTitleFont(small);
+
+    v.chart = new QChart;
+    v.chart->legend()->hide();
+    v.chart->setMargins(QMargins(2, 2, 2, 2));
+    v.chart->setBackgroundRoundness(0);
+    v.chart->addSeries(v.line);
+    v.chart->addSeries(v.clears);
+    v.chart->addAxis(v.timeAxis, Qt::AlignBottom);
+    v.chart->addAxis(v.valueAxis, Qt::AlignLeft);
+    for (QAbstractSeries *s : {static_cast<QAbstractSeries *>(v.line), static_cast<QAbstractSeries *>(v.clears)}) {
+        s->attachAxis(v.timeAxis);
+        s->attachAxis(v.valueAxis);
+    }
+    v.chartView = new QChartView(v.chart);
+    v.chartView->setObjectName(QStringLiteral("chartView"));
+    v.chartView->setRenderHint(QPainter::Antialiasing);
+    v.chartView->installEventFilter(this);
+
+    v.stats = new QLabel;
+    v.stats->setObjectName(QStringLiteral("chartStats"));
+    v.source = new QLabel;
+    v.source->setObjectName(QStringLiteral("chartSource"));
+    v.sessionButton = new QPushButton(tr("Session"));
+    v.sessionButton->setObjectName(QStringLiteral("chartSession"));
+    v.sessionButton->setToolTip(tr("Back from the log to this session's readings"));
+
+    auto *controls = new QHBoxLayout;
+    controls->addWidget(v.series);
+    controls->addWidget(v.span);
+    controls->addStretch();
+    controls->addWidget(open);
+    controls->addWidget(save);
+    auto *sourceRow = new QHBoxLayout;
+    sourceRow->addWidget(v.source, 1);
+    sourceRow->addWidget(v.sessionButton);
+    auto *page = new QVBoxLayout(this);
+    page->setContentsMargins(4, 4, 4, 4);
+    page->setSpacing(3);
+    page->addLayout(controls);
+    page->addWidget(v.chartView, 1);
+    page->addWidget(v.stats);
+    page->addLayout(sourceRow);
+
+    connect(v.series, &QComboBox::currentIndexChanged, this, &ChartTab::redraw);
+    connect(v.span, &QComboBox::currentIndexChanged, this, &ChartTab::redraw);
+    connect(open, &QPushButton::clicked, this, &ChartTab::openLog);
+    connect(save, &QPushButton::clicked, this, &ChartTab::saveImage);
+    connect(v.sessionButton, &QPushButton::clicked, this, &ChartTab::showSession);
+}
+
+void ChartTab::redraw()
+{
+    if (!view)
+        return;
+    View &v = *view;
+    const ReadingHistory &h = shown();
+    const Series series = Series(v.series->currentIndex());
+    const SeriesInfo &info = seriesInfo(series);
+    const qint64 span = v.span->currentData().toLongLong();
+
+    qint64 from = 0, to = 0;
+    int first = 0;
+    if (!h.isEmpty()) {
+        from = h.timeAt(0);
+        to = h.timeAt(h.size() - 1);
+        if (span > 0 && to - span > from) {
+            from = to - span;
+            first = h.lowerBound(from);
+        }
+    }
+    if (to - from < 1000)
+        from = std::max<qint64>(0, to - 1000);
+    if (to <= from)
+        to = from + 1000;
+
+    // The plot is narrower than the view by its axes; before the first
+    // layout only the view's width is known.
+    const QRectF plot = v.chart->plotArea();
+    const int columns = std::max(1, plot.width() > 1 ? int(plot.width()) : v.chartView->width());
+    v.line->replace(chartPoints(h, first, series, double(from), double(to), columns));
+
+    QList<QPointF> marks;
+    for (int i = first; i < h.size(); ++i) {
+        if (h.afterClearAt(i) && std::isfinite(h.valueAt(i, series)))
+            marks << QPointF(double(h.timeAt(i)), h.valueAt(i, series));
+    }
+    if (marks != v.clears->points())
+        v.clears->replace(marks);
+
+    const SpanStats st = spanStats(h, first, series);
+    double lo = 0, hi = 1;
+    if (st.count > 0) {
+        lo = st.min;
+        hi = st.max;
+        const double pad = hi > lo ? (hi - lo) * 0.05 : hi != 0 ? std::fabs(hi) * 0.1 : 1.0;
+        // A series that never goes below zero gets no negative axis.
+        lo = lo >= 0 ? std::max(0.0, lo - pad) : lo - pad;
+        hi += pad;
+    }
+    // Every range change makes Qt Charts work the line's shape out again:
+    // the axis stays while the readings fit it and fill at least half of it.
+    const double axisLow = v.valueAxis->min(), axisHigh = v.valueAxis->max();
+    if (lo < axisLow || hi > axisHigh || axisHigh - axisLow > 2 * (hi - lo)) {
+        v.valueAxis->setRange(lo, hi);
+        v.valueAxis->applyNiceNumbers();
+    }
+    const QString unit = *info.unit ? QStringLiteral(" (%1)").arg(QLatin1String(info.unit)) : QString();
+    const QString title = tr(info.name) + unit;
+    if (v.valueAxis->titleText() != title)
+        v.valueAxis->setTitleText(title);
+
+    v.timeAxis->setRange(double(from), double(to));
+    // Each label change lays the axis out again: only when the ticks move.
+    const QList<TimeTick> ticks =
+        h.isEmpty() ? QList<TimeTick>() : timeTicks(from, to, !log, std::max(2, columns / kPixelsPerTick));
+    if (ticks != v.ticks) {
+        for (const QString &label : v.timeAxis->categoriesLabels())
+            v.timeAxis->remove(label);
+        for (const TimeTick &tick : ticks)
+            v.timeAxis->append(tick.label, double(tick.ms));
+        v.ticks = ticks;
+    }
+
+    v.stats->setText(statsText(st, series));
+    if (log)
+        v.source->setText(tr("%1: %2 readings, %3 rows skipped")
+                              .arg(logName, QString::number(h.size()), QString::number(log->skipped)));
+    else
+        v.source->setText(tr("This session: %1 readings").arg(h.size()));
+    v.sessionButton->setEnabled(bool(log));
+}
+
+void ChartTab::warn(const QString &text, const QString &detail)
+{
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::Warning);
+    box.setText(text);
+    box.setInformativeText(detail);
+    box.exec();
+}
+
+QString ChartTab::startFolder()
+{
+    // The documents folder until a file has been chosen, then that file's.
+    if (lastFolder.isEmpty()) {
+        const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (QDir(documents).exists())
+            lastFolder = documents;
+    }
+    return lastFolder;
+}
+
+void ChartTab::openLog()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open Log"), startFolder(),
+                                                      tr("CSV Files (*.csv);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    lastFolder = QFileInfo(path).absolutePath();
+    const QString name = QDir::toNativeSeparators(path);
+    auto read = std::make_unique<LogContents>(readLog(path));
+    // A file that is not a log, or holds no reading, leaves the chart as it was.
+    switch (read->status) {
+    case LogContents::Unreadable:
+        warn(tr("Log File Error."), tr("%1 could not be read.").arg(name));
+        return;
+    case LogContents::NotALog:
+        warn(tr("Not a Log File."),
+             tr("%1 does not start with the header line of a Quelmar Communicator log. Nothing was loaded.")
+                 .arg(name));
+        return;
+    case LogContents::Loaded:
+        break;
+    }
+    if (read->readings.isEmpty()) {
+        warn(tr("No Readings."),
+             tr("%1 holds no record that could be read (%2 rows skipped). Nothing was loaded.")
+                 .arg(name)
+                 .arg(read->skipped));
+        return;
+    }
+    log = std::move(read);
+    logName = QFileInfo(path).fileName();
+    redraw();
+}
+
+void ChartTab::showSession()
+{
+    log.reset();
+    logName.clear();
+    redraw();
+}
+
+void ChartTab::saveImage()
+{
+    // The dialog adds the suffix itself, so it also asks before replacing
+    // the file it would name.
+    QFileDialog dialog(this, tr("Save Chart Image"), startFolder(), tr("PNG Images (*.png)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("png"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    lastFolder = QFileInfo(path).absolutePath();
+    if (!view->chartView->grab().save(path, "PNG"))
+        warn(tr("Image Error."), tr("%1 could not be written.").arg(QDir::toNativeSeparators(path)));
+}
+
+} // namespace quelmar
