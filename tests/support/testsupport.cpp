@@ -6,8 +6,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
 
@@ -75,12 +73,10 @@ QString MeterSim::start(const QStringList &args)
     return QString::fromLocal8Bit(proc.readLine()).trimmed();
 }
 
-void MeterSim::stop()
+MeterSim::~MeterSim()
 {
-    if (proc.state() == QProcess::NotRunning)
-        return;
     proc.terminate();
-    if (!proc.waitForFinished(3000))
+    if (proc.state() != QProcess::NotRunning && !proc.waitForFinished(3000))
         proc.kill();
     proc.waitForFinished(1000);
 }
@@ -98,10 +94,8 @@ QByteArray meterReply(const QList<double> &fields)
 
 QString textOf(const QWidget &window, const char *objectName)
 {
-    if (auto *edit = window.findChild<QLineEdit *>(objectName))
-        return edit->text();
-    auto *label = window.findChild<QLabel *>(objectName);
-    return label ? label->text() : QStringLiteral("<no %1>").arg(objectName);
+    const QWidget *widget = window.findChild<QWidget *>(objectName);
+    return widget ? widget->property("text").toString() : QStringLiteral("<no %1>").arg(objectName);
 }
 
 std::unique_ptr<QuelmarStatus> openWindowOn(const QString &portPath)

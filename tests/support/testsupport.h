@@ -24,7 +24,7 @@ class PtyPair
 {
 public:
     PtyPair() { quelmar::openPty(pty); }
-    ~PtyPair() { hangUp(); }
+    ~PtyPair() { quelmar::closePty(pty); }
     PtyPair(const PtyPair &) = delete;
     PtyPair &operator=(const PtyPair &) = delete;
 
@@ -37,8 +37,6 @@ public:
     // Whatever the program has written so far, waiting up to `ms` for the
     // first byte.
     QByteArray receive(int ms = 0);
-    // Drops the meter's side: the program sees a hang-up.
-    void hangUp() { quelmar::closePty(pty); }
 
 private:
     quelmar::Pty pty;
@@ -71,11 +69,10 @@ private:
 class MeterSim
 {
 public:
-    ~MeterSim() { stop(); }
+    ~MeterSim();
     // Starts it with `args` and returns its terminal's path, or an empty
     // string when it did not come up within a few seconds.
     QString start(const QStringList &args);
-    void stop();
     QProcess &process() { return proc; }
 
 private:
