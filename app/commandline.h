@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own command-line options. They are read before the
 // application object exists, so --help and --version need no display.
 #pragma once

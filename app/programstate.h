@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program-wide state shared by the window's slots. It lives for the whole
 // process. The serial port, its lock, the pending command and the open
 // failure belong to the poll engine; the log's countdown to the log sink.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The widget-free work of a poll: the frame out, the reply in, the texts the
 // readout, the cost calculator and the data log are made of.
 #include "alloccount.h"

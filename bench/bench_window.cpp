@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One poll cycle through the window, on a real pseudo-terminal with the
 // meter's reply already waiting: the frame out, the reply in, the readout,
 // the cost calculator when its tab is showing, the chart when its tab is;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The communicator side by side with the toolkit's floor (bench/floor) and
 # with the command-line logger, all polling the simulated meter, on Qt's
 # offscreen platform.

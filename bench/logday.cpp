@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A day of logging driven directly: 172,800 readout passes (one every
 // 500 ms for 24 hours) on a window logging every second, with no event loop
 // and no serial traffic in between. Prints the time taken and checks that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Meter replies and measurement arrays as the meter produces them while an
 // appliance runs, one per poll, half a second apart.
 #pragma once

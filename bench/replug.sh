@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # How long the logger takes to come back after the meter is unplugged and
 # plugged in again: the simulated meter hangs up, and a new one appears at
 # the same path a few seconds later. Times, from the moment the new meter's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every benchmark in one go, on Qt's offscreen platform, in build-bench:
 #   the widget-free work of a poll (frames, replies, texts, log records),
 #   one poll cycle through the window,

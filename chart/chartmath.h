@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the Chart tab draws and writes below the chart, worked out without
 // widgets: points thinned to the pixel columns, span statistics, time ticks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Chart tab: the session's readings over time, or a data log read back.
 #pragma once
 

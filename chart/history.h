@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The readings of a session (or of a log read back) in time order, kept
 // compactly: a day of them at two a second takes under 5 MB, and a session
 // holds only what it has read so far.

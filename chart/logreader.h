@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads a data log back for the chart: the file the Data Logging tab writes.
 #pragma once
 

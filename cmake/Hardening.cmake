@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The hardening Debian's own builds get, on by default for optimised builds
 # with GCC or Clang: fortified C library calls, stack protector and
 # stack-clash protection, full RELRO with immediate binding, and position

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The one place that names the sanitizer flags.
 #
 # QUELMAR_SANITIZE=ON builds everything under AddressSanitizer,

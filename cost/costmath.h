@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Running-cost arithmetic and the money texts of the cost calculator.
 #pragma once
 

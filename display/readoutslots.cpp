@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Meter tab's readout.
 #include "app/quelmarstatus.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts of one readout pass, made from one measurement array. The same
 // number texts feed the data log, so they are built once, here, without
 // looking at the user's locale.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command frames for any address and any command text must fit their buffer
 // and carry a checksum that the reply-side check accepts.
 //

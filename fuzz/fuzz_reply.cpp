@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whatever the line delivers goes through the reply path the way the window
 // takes it in: at most kReplyCapacity bytes per read into a zero-filled
 // buffer, so a NUL ends the reply early and the last byte stays NUL. Longer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any double a reply can produce (NaN, infinities, denormals, values far
 // beyond any meter) through the log record, and any text through the audit
 // totals, under a locale that writes a decimal comma.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A failed invariant stops the fuzzer with the condition and its line, and
 // libFuzzer saves the input that broke it.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs one libFuzzer target for a bounded time and fails on anything it finds.
 # Called by ctest with -D FUZZER, SEEDS, CORPUS, ARTIFACTS, LOG and SECONDS.
 # The full libFuzzer output goes to LOG; on success only the run count is

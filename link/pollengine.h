@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meter link without a window: the serial port object, the pending
 // command, the poll cycle of up to three attempts, and reopening a line that
 // was lost or would not open. The window's slots and the command-line

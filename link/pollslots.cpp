@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The poll cycle and the commands it sends.
 #include "app/quelmarstatus.h"
 

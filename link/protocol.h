@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The meter's ASCII wire format: command frames we send, replies we accept.
 // Plain functions over bounded character buffers, shared by the window, the
 // simulated meter, the tests, the benchmarks and the fuzz targets.

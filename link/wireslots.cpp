@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wire slots: one frame out, whatever has arrived in. The engine does
 // the work; the frames and replies reach TxLine and RcdLine through its
 // signals.

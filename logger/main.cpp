@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-log: logs the meter's readings to a CSV file without a window,
 // the same records the window's Data Logging tab writes, for days on a
 // small computer next to the appliance, over SSH or as a service.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data log's file format and its whole-record file writes.
 #pragma once
 

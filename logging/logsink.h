@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data log's state and its step: the file, the period, the countdown of
 // readout passes to the next record, on or off. The window's Data Logging
 // tab and the command-line logger both run it once per readout pass.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Data Logging tab and the log step of every readout pass.
 #include "app/quelmarstatus.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the application icon's PNGs and the Windows .ico from the SVG.
 # The results are kept in the repository, so building needs no renderer; run
 # this after changing resources/icons/quelmar-communicator.svg and commit what

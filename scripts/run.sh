@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the program and starts it.
 #   scripts/run.sh            with the simulated meter (no hardware needed)
 #   scripts/run.sh PORT       on a real meter, e.g. /dev/ttyUSB0 or COM1

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the screenshots in docs/screenshots/: one per tab, with the program
 # talking to the simulated meter on a virtual display (Xvfb). The tabs and
 # buttons are clicked with xdotool, as a user would, so the program needs no

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the build and the tests need, and builds
 # through the project's presets. Sourced by run.sh, test.sh and bench/run.sh;
 # safe to run again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one remembered value: the port name.
 #include "app/quelmarstatus.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks what `cmake --install` and `cpack -G DEB` make of a built tree:
 # every file in its GNUInstallDirs place and nothing else, a desktop entry and
 # AppStream metainfo that their validators accept and that agree with each
@@ -110,6 +111,20 @@ man_covers_help() {  # man_covers_help HELP PAGE [AT-LEAST]
     done
     return $missing
 }
+
+# --- 0. The licence ------------------------------------------------------------
+
+# Every source file names its licence in an SPDX line.
+spdx_everywhere() {
+    local missing
+    missing=$(find "$ROOT" -path "$ROOT/build*" -prune -o -path "$ROOT/.git" -prune -o -type f \
+                   \( -name '*.cpp' -o -name '*.h' -o -name '*.in' -o -name '*.cmake' -o -name CMakeLists.txt \
+                      -o -name '*.sh' -o -name '*.ui' -o -name '*.1' -o -name '*.desktop' -o -name '*.service' \) \
+                   ! -name changelog.in -print | xargs grep -L 'SPDX-License-Identifier: GPL-3.0-or-later')
+    [ -z "$missing" ] || { echo "$missing"; return 1; }
+}
+check "the licence text is there" grep -q 'GNU GENERAL PUBLIC LICENSE' "$ROOT/LICENSE"
+check "every source file has its SPDX line" spdx_everywhere
 
 # --- 1. cmake --install into a DESTDIR ----------------------------------------
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The widget-free library: frames and checksums, reply checks and parsing,
 // device paths, readout and log texts, money and cost arithmetic, and the
 // chart's thinning to pixel columns, span statistics and log reader. Every expected byte and text below was worked out by hand.

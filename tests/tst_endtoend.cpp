@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program against the simulated meter when things go wrong in the field:
 // a meter that is silent, noisy, slow or gone, a log file that vanishes or
 // cannot be written, a full disk, a killed process. Also what the simulated

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window on a real pseudo-terminal with the test playing the meter:
 // start-up, the poll cycle and its commands, replies as the line delivers
 // them, port changes, the remembered port, and what the readout, the cost

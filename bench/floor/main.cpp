@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-floor: the least a Qt program polling the meter can cost. A main
 // window of the communicator's size with three empty tabs; every 500 ms the
 // status frame goes out on the port and whatever has arrived is read and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-startprobe: times a program's start-up from the outside.
 //
 //   quelmar-startprobe [--link PATH] [--watch TEXT] [--timeout S] -- COMMAND [ARG...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the tests and the benchmarks: a real pseudo-terminal to play the
 // meter on, a watcher that answers modal boxes so no test can hang on one,
 // the simulated meter as a child process, and a private settings store.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-meter-sim: a Quelmar meter on a pseudo-terminal, for trying the
 // communicator without hardware.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated meter without any I/O: a load model that turns a clock into
 // readings, and a session that turns received bytes into reply bytes. The
 // executable adds the pseudo-terminal and the line pacing around them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A pseudo-terminal playing a serial line: the program under test or under
 // measure opens path, whoever plays the meter reads and writes master.
 // Shared by the simulated meter, the tests and the benchmarks.
