@@ -6,7 +6,6 @@
 #include "alloccount.h"
 #include "replies.h"
 
-#include "app/programstate.h"
 #include "app/quelmarstatus.h"
 #include "chart/charttab.h"
 #include "testsupport.h"
@@ -59,13 +58,8 @@ void BM_PollCycle(benchmark::State &state)
     const bool paint = state.range(2) != 0;
 
     PtyPair meter;
-    if (!meter.isValid()) {
-        state.SkipWithError("no pseudo-terminal");
-        return;
-    }
-    storePortName(meter.path());
-    QuelmarStatus window;
-    pollTimer->stop(); // the benchmark drives the cycles
+    const auto owned = openWindowOn(meter.path()); // the benchmark drives the cycles
+    QuelmarStatus &window = *owned;
     fillChartDay(window);
     window.findChild<QTabWidget *>("tabWidget")->setCurrentIndex(tab);
     const QLabel *comerr = window.findChild<QLabel *>("comerr");
@@ -121,13 +115,8 @@ BENCHMARK(BM_PollCycle)
 void BM_ChartRedraw(benchmark::State &state)
 {
     PtyPair meter;
-    if (!meter.isValid()) {
-        state.SkipWithError("no pseudo-terminal");
-        return;
-    }
-    storePortName(meter.path());
-    QuelmarStatus window;
-    pollTimer->stop();
+    const auto owned = openWindowOn(meter.path());
+    QuelmarStatus &window = *owned;
     quelmar::ChartTab *chart = fillChartDay(window);
     window.findChild<QTabWidget *>("tabWidget")->setCurrentIndex(3);
     window.show();
