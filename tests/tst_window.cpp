@@ -62,9 +62,10 @@ QList<int> recordedSeconds(const QString &path)
     if (!all.startsWith(kHeader) || !all.endsWith('\n'))
         return {-1};
     QList<int> out;
-    for (const QByteArray &line : all.mid(kHeader.size()).chopped(1).split('\n'))
-        out << (line.isEmpty() ? -1 : line.mid(6, 2).toInt());
-    return all.size() == kHeader.size() ? QList<int>{} : out;
+    for (const QByteArray &line : all.mid(kHeader.size()).split('\n'))
+        if (!line.isEmpty())
+            out << line.mid(6, 2).toInt();
+    return out;
 }
 
 // START, STOP, the period, Clear First, Browse and the file name.
