@@ -73,10 +73,10 @@ bool PollEngine::open()
 
 void PollEngine::lose()
 {
-    if (!m_retry.isActive()) {
+    // Every attempt on a closed port ends here; the retry must not be put
+    // off by each of them.
+    if (!m_retry.isActive())
         m_retry.start();
-        emit lineLost();
-    }
 }
 
 void PollEngine::retry()
@@ -89,7 +89,6 @@ void PollEngine::retry()
     m_openFailed = false;
     // The meter may have been replaced or restarted: address it first.
     setPending('A');
-    emit lineBack();
 }
 
 void PollEngine::setPending(char letter)

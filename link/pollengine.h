@@ -39,13 +39,9 @@ public:
     // is tried again every kRetryMs, silently, until it opens or another
     // port is set.
     bool open();
-    // The last open failed (and no retry has succeeded since); port() tells
-    // why.
-    bool openFailed() const { return m_openFailed; }
 
     // The command the next cycle sends: 'S', 'A' or 'E'.
     void setPending(char letter);
-    char *pending() { return m_pending; }
 
     // Builds the frame for `cmd`, reports it through frameSent, and writes
     // it. A failed write closes the port.
@@ -63,9 +59,6 @@ public:
 signals:
     void frameSent(const QByteArray &frame);
     void replyRead(const QByteArray &text);
-    // The line went down and is being tried again; it is back up.
-    void lineLost();
-    void lineBack();
 
 private:
     bool openPort();

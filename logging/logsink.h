@@ -21,8 +21,6 @@ public:
     // says why, in words for the user.
     bool start(const QString &path, int period, bool append = false, QString *why = nullptr);
     void stop() { m_on = false; }
-    bool isOn() const { return m_on; }
-    QString path() const { return m_path; }
     // Records written since start().
     int written() const { return m_written; }
 
