@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "commandline.h"
 
-#include "app/version.h"
+#include "core/version.h"
 
 #include <QByteArray>
 

@@ -3,7 +3,6 @@
 
 #include "appfont.h"
 #include "commandline.h"
-#include "programstate.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -27,7 +26,6 @@ int main(int argc, char *argv[])
     case quelmar::CommandLine::Run:
         break;
     }
-    portOverride = line.port;
     // A full disk or a file size limit fails a log record's write, which is
     // tried again on the next pass; it must not end the program.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -37,7 +35,7 @@ int main(int argc, char *argv[])
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/quelmar-communicator-256.png")));
     // Lets Wayland compositors match the window to its desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.norvane.QuelmarCommunicator"));
-    QuelmarStatus window;
+    QuelmarStatus window(nullptr, line.port);
     window.show();
     return app.exec();
 }

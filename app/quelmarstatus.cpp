@@ -1,34 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "quelmarstatus.h"
 
-#include "programstate.h"
-#include "app/version.h"
 #include "chart/charttab.h"
-#include "link/pollengine.h"
+#include "core/session/metersession.h"
+#include "core/version.h"
 #include "ui_quelmarstatus.h"
 
 #include <QEvent>
 #include <QLineEdit>
-#include <QTimer>
+#include <QSerialPort>
 
-QuelmarStatus::QuelmarStatus(QWidget *parent)
+QuelmarStatus::QuelmarStatus(QWidget *parent, const QString &port)
     : QMainWindow(parent)
+    , portOverride(port)
 {
     ui = new Ui_QuelmarStatus;
     ui->setupUi(this);
-    engine = new quelmar::PollEngine(this);
+    meter = new quelmar::MeterSession(this);
 
     for (int n = 1; n <= 20; ++n)
         ui->ComPort->addItem(QStringLiteral("COM%1").arg(n));
 
     AddChange();
 
-    pollTimer = new QTimer(this);
-
     ui->stopButton->setEnabled(false);
 
     // After the form's three tabs, so their indexes stay as they are.
-    chart = new quelmar::ChartTab;
+    chart = new quelmar::ChartTab(meter->history());
     ui->tabWidget->addTab(chart, tr("Chart"));
 
     connect(ui->ClearButton, SIGNAL(clicked()), this, SLOT(ClearData()));
@@ -39,30 +37,35 @@ QuelmarStatus::QuelmarStatus(QWidget *parent)
     connect(ui->stopButton, SIGNAL(clicked()), this, SLOT(stoplogging()));
     connect(ui->addtButton, SIGNAL(clicked()), this, SLOT(AddtData()));
     connect(ui->cleartButton, SIGNAL(clicked()), this, SLOT(CleartData()));
-    connect(pollTimer, SIGNAL(timeout()), this, SLOT(poller()));
-    // The frames and replies of every attempt, as the engine makes them.
-    connect(engine, &quelmar::PollEngine::frameSent, this,
+    // The poll timer's ticks run the session's cycle, as poller() does;
+    // the window follows what the session reports.
+    connect(meter, &quelmar::MeterSession::polled, this, &QuelmarStatus::showCycle);
+    connect(meter, &quelmar::MeterSession::measured, this,
+            [this](const quelmar::Measurement &, const quelmar::ReadoutTexts &t) {
+                showReadout(t);
+                chart->follow();
+            });
+    connect(&meter->link(), &quelmar::SerialLink::frameSent, this,
             [this](const QByteArray &frame) { setFieldText(ui->TxLine, QString::fromLatin1(frame)); });
-    connect(engine, &quelmar::PollEngine::replyRead, this,
+    connect(&meter->link(), &quelmar::SerialLink::replyRead, this,
             [this](const QByteArray &text) { setFieldText(ui->RcdLine, QString::fromLatin1(text)); });
 
     setWindowTitle(tr("Quelmar Communicator " QUELMAR_VERSION_TEXT));
 
+    // Reads the port name into the session, which makes its port object.
     readSettings();
 
-    engine->setPort(portName);
-
-    ui->ComPort->setEditText(portName);
+    ui->ComPort->setEditText(meter->link().portName());
 
     PortOpen();
 }
 
 QuelmarStatus::~QuelmarStatus()
 {
-    // The engine closes and deletes the serial port object.
-    delete engine;
-    engine = nullptr;
     writeSettings();
+    // The session closes and deletes the serial port object.
+    delete meter;
+    meter = nullptr;
     delete ui;
 }
 
@@ -81,5 +84,5 @@ void QuelmarStatus::setFieldText(QLineEdit *field, const QString &text)
 
 QSerialPort *QuelmarStatus::serialPort() const
 {
-    return engine->port();
+    return meter->link().port();
 }

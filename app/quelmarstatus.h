@@ -3,33 +3,35 @@
 
 #include <QMainWindow>
 
-#include "logging/logsink.h"
-
 class QLineEdit;
 class QSerialPort;
 class QEvent;
 class Ui_QuelmarStatus;
 namespace quelmar {
 class ChartTab;
-class PollEngine;
+class MeterSession;
+struct Measurement;
 struct ReadoutTexts;
 } // namespace quelmar
 
-// The one window. Its public slots are the program's whole logic; each
-// subsystem folder defines the slots it owns.
+// The one window over a meter session. Its public slots are what the user
+// and the poll timer set off; each subsystem folder defines the slots it
+// owns, each a call into the session and the widgets it updates.
 class QuelmarStatus : public QMainWindow
 {
     Q_OBJECT
 
 public:
-    // The poll timer's period, and what comerr says when the meter does not
-    // answer (the form's own text has two blanks; this one has one).
-    static constexpr int kPollPeriodMs = 500;
+    // What comerr says when the meter does not answer (the form's own text
+    // has two blanks; this one has one).
     static constexpr char kCommunicationError[] = "Communication Error";
 
-    explicit QuelmarStatus(QWidget *parent = nullptr);
+    // `port`: a port named on the command line, used instead of the
+    // remembered one and remembered in its place.
+    explicit QuelmarStatus(QWidget *parent = nullptr, const QString &port = QString());
     ~QuelmarStatus() override;
 
+    quelmar::MeterSession &session() const { return *meter; }
     QSerialPort *serialPort() const;
 
 public slots:
@@ -62,15 +64,17 @@ private:
     // poll to the next, so the slots set a field only when its text changes.
     static void setFieldText(QLineEdit *field, const QString &text);
 
-    // The data log's share of a readout pass.
-    void logStep(const quelmar::ReadoutTexts &texts);
+    // What the window shows of a cycle, of a reading and of its costs.
+    void showCycle(int result, const quelmar::Measurement &m);
+    void showReadout(const quelmar::ReadoutTexts &t);
+    void showCosts(const quelmar::Measurement &m);
     // START's question before it replaces a file that holds readings; true
     // to go on.
     bool mayReplaceLog(const QString &path);
 
     Ui_QuelmarStatus *ui = nullptr;
-    quelmar::PollEngine *engine = nullptr; // owns the serial port object
-    quelmar::LogSink logSink;
-    // The Chart tab's page, owned by the tab widget; it keeps the history.
+    quelmar::MeterSession *meter = nullptr;
+    // The Chart tab's page, owned by the tab widget.
     quelmar::ChartTab *chart = nullptr;
+    const QString portOverride;
 };

@@ -4,12 +4,12 @@
 #include "alloccount.h"
 #include "replies.h"
 
-#include "chart/chartmath.h"
-#include "chart/logreader.h"
-#include "cost/costmath.h"
-#include "display/readouttext.h"
-#include "link/protocol.h"
-#include "logging/logrecord.h"
+#include "core/history/chartmath.h"
+#include "core/logfile/logreader.h"
+#include "core/cost/costmath.h"
+#include "core/measure/readouttext.h"
+#include "core/wire/protocol.h"
+#include "core/logfile/logrecord.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -155,7 +155,7 @@ void fillDay(ReadingHistory &h)
     double vals[kMeasurementCount] = {};
     for (long long n = 0; n < kDayOfReadings; ++n) {
         bench::fridgeValues(n, vals);
-        h.addReading(kT0 + 500 * n, vals);
+        h.add(kT0 + 500 * n, Measurement::fromArray(vals));
     }
 }
 

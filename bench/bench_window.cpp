@@ -8,6 +8,7 @@
 
 #include "app/quelmarstatus.h"
 #include "chart/charttab.h"
+#include "core/session/metersession.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -32,18 +33,20 @@ namespace {
         QCoreApplication::processEvents();
 }
 
-// Fills the chart's history with a full day of a fridge's readings that
+// Fills the session's history with a full day of a fridge's readings that
 // end now, so the ring is full and every new reading drops the oldest.
 quelmar::ChartTab *fillChartDay(QuelmarStatus &window)
 {
-    auto *chart = window.findChild<quelmar::ChartTab *>("chartTab");
-    const qint64 start = QDateTime::currentMSecsSinceEpoch() - 500LL * quelmar::kDayOfReadings;
+    quelmar::MeterSession &session = window.session();
+    qint64 clock = QDateTime::currentMSecsSinceEpoch() - 500LL * quelmar::kDayOfReadings;
+    session.setClock([&clock] { return clock; });
     double vals[quelmar::kMeasurementCount] = {};
-    for (long long n = 0; n < quelmar::kDayOfReadings; ++n) {
+    for (long long n = 0; n < quelmar::kDayOfReadings; ++n, clock += 500) {
         quelmar::bench::fridgeValues(n, vals);
-        chart->record(vals, start + 500 * n);
+        session.pass(quelmar::Measurement::fromArray(vals));
     }
-    return chart;
+    session.setClock(&QDateTime::currentMSecsSinceEpoch);
+    return window.findChild<quelmar::ChartTab *>("chartTab");
 }
 
 // Arguments: the tab showing (0 Meter, 1 Cost Calculator, which adds the

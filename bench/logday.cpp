@@ -5,7 +5,7 @@
 // the log holds one record per second of the day.
 #include "replies.h"
 
-#include "app/programstate.h"
+#include "core/session/metersession.h"
 #include "app/quelmarstatus.h"
 #include "testsupport.h"
 
@@ -57,7 +57,7 @@ int main(int argc, char **argv)
     storePortName(meter.path());
 
     QuelmarStatus window;
-    pollTimer->stop(); // the passes are driven from here
+    window.session().stopPolling(); // the passes are driven from here
     window.show();
     const QString logPath = dir.filePath(QStringLiteral("day.csv"));
     window.findChild<QLineEdit *>("fileEdit")->setText(logPath);

@@ -3,7 +3,7 @@
 // appliance runs, one per poll, half a second apart.
 #pragma once
 
-#include "link/protocol.h"
+#include "core/wire/protocol.h"
 
 #include <QByteArray>
 

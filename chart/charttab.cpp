@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "charttab.h"
 
-#include "chart/chartmath.h"
-#include "chart/logreader.h"
+#include "core/history/chartmath.h"
+#include "core/logfile/logreader.h"
 
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
-#include <QDateTime>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -63,22 +62,17 @@ struct ChartTab::View {
     QList<TimeTick> ticks;  // on the time axis now
 };
 
-ChartTab::ChartTab(QWidget *parent)
+ChartTab::ChartTab(const ReadingHistory &session, QWidget *parent)
     : QWidget(parent)
+    , session(session)
 {
     setObjectName(QStringLiteral("chartTab"));
 }
 
 ChartTab::~ChartTab() = default;
 
-void ChartTab::record(const double *vals)
+void ChartTab::follow()
 {
-    record(vals, QDateTime::currentMSecsSinceEpoch());
-}
-
-void ChartTab::record(const double *vals, qint64 clockMs)
-{
-    session.addReading(clockMs, vals);
     if (view && !log && isVisible())
         redraw();
 }

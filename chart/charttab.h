@@ -2,7 +2,7 @@
 // The Chart tab: the session's readings over time, or a data log read back.
 #pragma once
 
-#include "chart/history.h"
+#include "core/history/history.h"
 
 #include <QWidget>
 
@@ -14,22 +14,19 @@ struct LogContents;
 
 // Created with the window as an empty page; the controls and the chart are
 // built the first time the page is shown, so a session that never looks at
-// the chart builds nothing of Qt Charts. The history is kept from the start.
+// the chart builds nothing of Qt Charts. It shows the session's history,
+// which the session keeps from the start, or a log read back.
 class ChartTab : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit ChartTab(QWidget *parent = nullptr);
+    explicit ChartTab(const ReadingHistory &session, QWidget *parent = nullptr);
     ~ChartTab() override;
 
-    // One reading of the readout pass, at the computer's clock time (a clock
-    // set back holds the time where it was until it catches up). Draws only
-    // while the session is on show.
-    void record(const double *vals);
-    void record(const double *vals, qint64 clockMs);
-    // The meter acknowledged a Clear Data: the next reading is marked.
-    void markClear() { session.markClear(); }
+    // The session's history has a new reading: drawn at once while the
+    // session is on show.
+    void follow();
 
     // Draws the shown span again; nothing while the page was never shown.
     void redraw();
@@ -49,7 +46,7 @@ private:
     QString startFolder();
     const ReadingHistory &shown() const;
 
-    ReadingHistory session;
+    const ReadingHistory &session;
     std::unique_ptr<LogContents> log;
     QString logName;
     QString lastFolder;

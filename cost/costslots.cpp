@@ -2,13 +2,18 @@
 // The Cost Calculator tab.
 #include "app/quelmarstatus.h"
 
-#include "cost/costmath.h"
+#include "core/cost/costmath.h"
+#include "core/measure/measurement.h"
 #include "ui_quelmarstatus.h"
 
 void QuelmarStatus::CostCalc(double vals[150])
 {
-    const quelmar::Costs c = quelmar::runningCosts(float(vals[2]), vals[3], float(ui->cents->value()),
-                                                   float(ui->hoursperday->value()));
+    showCosts(quelmar::Measurement::fromArray(vals));
+}
+
+void QuelmarStatus::showCosts(const quelmar::Measurement &m)
+{
+    const quelmar::Costs c = quelmar::runningCosts(m, ui->cents->value(), ui->hoursperday->value());
     setFieldText(ui->cost, quelmar::moneyText(c.now));
     setFieldText(ui->costph, quelmar::moneyText(c.perHour));
     setFieldText(ui->costpw, quelmar::moneyText(c.perWeek));

@@ -2,13 +2,18 @@
 // The Meter tab's readout.
 #include "app/quelmarstatus.h"
 
-#include "chart/charttab.h"
-#include "display/readouttext.h"
+#include "core/measure/readouttext.h"
+#include "core/session/metersession.h"
 #include "ui_quelmarstatus.h"
 
 void QuelmarStatus::UpdateDisp(double vals[150])
 {
-    const quelmar::ReadoutTexts t = quelmar::readoutTexts(vals);
+    // The session logs and keeps the reading, then has it shown.
+    meter->pass(quelmar::Measurement::fromArray(vals));
+}
+
+void QuelmarStatus::showReadout(const quelmar::ReadoutTexts &t)
+{
     setFieldText(ui->TimeDisp, quelmar::timeField(t));
     setFieldText(ui->EnergyDisp, t.energyShown);
     setFieldText(ui->PowerDisp, quelmar::powerField(t));
@@ -16,6 +21,4 @@ void QuelmarStatus::UpdateDisp(double vals[150])
     setFieldText(ui->CurrentDisp, quelmar::currentField(t));
     setFieldText(ui->PFDisp, quelmar::powerFactorField(t));
     setFieldText(ui->VADisp, quelmar::apparentField(t));
-    logStep(t);
-    chart->record(vals);
 }

@@ -5,7 +5,7 @@
 // Input: four bytes of address (native order), then the command text; a NUL
 // in it ends the command.
 #include "fuzzcheck.h"
-#include "link/protocol.h"
+#include "core/wire/protocol.h"
 
 #include <algorithm>
 #include <cstdint>

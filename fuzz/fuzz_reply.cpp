@@ -4,7 +4,7 @@
 // buffer, so a NUL ends the reply early and the last byte stays NUL. Longer
 // input is what the next reads would find.
 #include "fuzzcheck.h"
-#include "link/protocol.h"
+#include "core/wire/protocol.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -35,7 +35,7 @@ void oneRead(const uint8_t *bytes, size_t n)
         FUZZ_REQUIRE(vals[k] == 0.0);
     for (int k = len; k < kMeasurementCount + kGuardCount; ++k)
         FUZZ_REQUIRE(vals[k] == kUntouched);
-    // The whole reply path, as the poll engine takes a read.
+    // The whole reply path, as the serial line takes a read.
     FUZZ_REQUIRE(acceptReply(1, msg, vals) <= std::max(len, int(kClearAckResult)));
 }
 

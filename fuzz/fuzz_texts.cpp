@@ -5,9 +5,10 @@
 //
 // Input: the first 80 bytes are ten doubles, bit for bit; the rest is a text.
 #include "fuzzcheck.h"
-#include "cost/costmath.h"
-#include "display/readouttext.h"
-#include "logging/logrecord.h"
+#include "core/cost/costmath.h"
+#include "core/logfile/logrecord.h"
+#include "core/measure/measurement.h"
+#include "core/measure/readouttext.h"
 
 #include <QLocale>
 
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t valueBytes = std::min(size, sizeof vals);
     std::memcpy(vals, data, valueBytes);
     // One line of exactly eight columns, whatever the values.
-    const QByteArray record = quelmar::logRecord(quelmar::readoutTexts(vals));
+    const QByteArray record = quelmar::logRecord(quelmar::readoutTexts(quelmar::Measurement::fromArray(vals)));
     FUZZ_REQUIRE(record.count(',') == 7 && !record.contains('\n') && !record.contains('\r'));
     // A total stays a finite amount, whatever the text it starts from.
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data) + valueBytes, qsizetype(size - valueBytes));

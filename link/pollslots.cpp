@@ -2,10 +2,7 @@
 // The poll cycle and the commands it sends.
 #include "app/quelmarstatus.h"
 
-#include "app/programstate.h"
-#include "chart/charttab.h"
-#include "link/pollengine.h"
-#include "link/protocol.h"
+#include "core/session/metersession.h"
 #include "ui_quelmarstatus.h"
 
 namespace {
@@ -16,30 +13,29 @@ constexpr int kCostTab = 1;
 
 void QuelmarStatus::poller()
 {
-    // A fresh array every cycle: no reading outlives the cycle that read it.
-    double vals[quelmar::kMeasurementCount] = {};
-    const int r = engine->poll(meterAddress, vals);
-    if (r <= 0) {
+    meter->poll();
+}
+
+void QuelmarStatus::showCycle(int result, const quelmar::Measurement &m)
+{
+    if (!quelmar::isAnswer(result)) {
         ui->comerr->setText(QLatin1String(kCommunicationError));
         return;
     }
     // Clearing an empty label still repaints it: clear only an error.
     if (!ui->comerr->text().isEmpty())
         ui->comerr->clear();
-    if (r == quelmar::kClearAckResult)
-        chart->markClear();
-    if (quelmar::isReading(r))
-        UpdateDisp(vals);
+    // Costs follow any answer, the clear acknowledgement's too.
     if (ui->tabWidget->currentIndex() == kCostTab)
-        CostCalc(vals);
+        showCosts(m);
 }
 
 void QuelmarStatus::AddChange()
 {
-    engine->setPending('A');
+    meter->setPending(quelmar::Command::AddressChange);
 }
 
 void QuelmarStatus::ClearData()
 {
-    engine->setPending('E');
+    meter->setPending(quelmar::Command::Clear);
 }

@@ -2,16 +2,14 @@
 // Choosing and opening the serial port.
 #include "app/quelmarstatus.h"
 
-#include "app/programstate.h"
-#include "link/devicepath.h"
-#include "link/pollengine.h"
-#include "link/portfailure.h"
+#include "core/port/devicepath.h"
+#include "core/port/portfailure.h"
+#include "core/session/metersession.h"
 #include "ui_quelmarstatus.h"
 
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSerialPort>
-#include <QTimer>
 
 namespace {
 
@@ -41,9 +39,7 @@ quelmar::PortFault faultOf(const QSerialPort &port, const QString &device)
 
 void QuelmarStatus::PortChanged()
 {
-    portName = ui->ComPort->currentText();
-    engine->setPort(portName);
-    // The port's lock is not held here: the box below runs its own event loop.
+    meter->link().setPort(ui->ComPort->currentText());
     PortOpen();
     AddChange();
 }
@@ -51,18 +47,19 @@ void QuelmarStatus::PortChanged()
 void QuelmarStatus::PortOpen()
 {
     // No poll may start while the box below runs its own event loop. A port
-    // that does not open is tried again by the engine, without a box.
-    pollTimer->stop();
-    if (!engine->open()) {
+    // that does not open is tried again by the session's line, without a box.
+    meter->stopPolling();
+    quelmar::SerialLink &link = meter->link();
+    if (!link.open()) {
         // Built only when it is shown: no box to make and destroy on every
         // successful open.
-        const QString device = quelmar::devicePath(portName);
-        const QSerialPort &port = *engine->port();
+        const QString device = quelmar::devicePath(link.portName());
+        const QSerialPort &port = *link.port();
         QMessageBox box;
-        box.setText(quelmar::portFailureText(portName, device, faultOf(port, device), port.errorString()));
+        box.setText(quelmar::portFailureText(link.portName(), device, faultOf(port, device), port.errorString()));
         box.setInformativeText(
             QStringLiteral("Seriel Port could not open. Another application maybe using this port."));
         box.exec();
     }
-    pollTimer->start(kPollPeriodMs);
+    meter->startPolling();
 }

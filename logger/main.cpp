@@ -2,13 +2,11 @@
 // quelmar-log: logs the meter's readings to a CSV file without a window,
 // the same records the window's Data Logging tab writes, for days on a
 // small computer next to the appliance, over SSH or as a service.
-#include "app/version.h"
-#include "display/readouttext.h"
-#include "link/pollengine.h"
-#include "link/protocol.h"
-#include "logging/logrecord.h"
-#include "logging/logsink.h"
-#include "settings/settingskeys.h"
+#include "core/logfile/logrecord.h"
+#include "core/measure/readouttext.h"
+#include "core/session/metersession.h"
+#include "core/settings/settingskeys.h"
+#include "core/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,8 +24,6 @@ namespace {
 
 // Exit codes, as --help and the man page list them.
 enum Exit { Done = 0, Usage = 2, NoPort = 3, NoFile = 4 };
-
-constexpr int kPollPeriodMs = 500;
 
 int signalPipe[2] = {-1, -1};
 
@@ -111,9 +107,9 @@ int main(int argc, char *argv[])
                      qPrintable(file), held);
         return NoFile;
     }
-    quelmar::LogSink sink;
+    quelmar::MeterSession session;
     QString why;
-    if (!sink.start(file, period, append, &why)) {
+    if (!session.log().start(file, period, append, &why)) {
         std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
         return NoFile;
     }
@@ -132,47 +128,39 @@ int main(int argc, char *argv[])
     // it must not end the logger.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    quelmar::PollEngine engine;
-    engine.setPort(port);
-    engine.setPending('A');
-    bool everOpen = engine.open();
-    bool clearDue = p.isSet(QStringLiteral("clear"));
-    bool linkUp = false;
-    quelmar::ReadoutTexts last;
-
     // One status line on a terminal, rewritten with each record and each
     // change of the link; nothing on a pipe.
     const bool status = ::isatty(STDERR_FILENO);
+    bool linkUp = false;
+    quelmar::ReadoutTexts last;
     const auto showStatus = [&] {
         if (status)
             std::fprintf(stderr, "\r%s  %s W  %d records  %s   ", qPrintable(last.time.isEmpty() ? "--:--:--" : last.time),
-                         qPrintable(last.power.isEmpty() ? "-" : last.power), sink.written(),
+                         qPrintable(last.power.isEmpty() ? "-" : last.power), session.log().written(),
                          linkUp ? "link up" : "link down");
     };
+    int shownRecords = 0;
+    QObject::connect(&session, &quelmar::MeterSession::measured,
+                     [&](const quelmar::Measurement &, const quelmar::ReadoutTexts &t) {
+                         last = t;
+                         if (session.log().written() != shownRecords) {
+                             shownRecords = session.log().written();
+                             showStatus();
+                         }
+                     });
+    QObject::connect(&session, &quelmar::MeterSession::linkChanged, [&](bool up) {
+        linkUp = up;
+        showStatus();
+    });
+    bool everOpen = false;
+    QObject::connect(&session, &quelmar::MeterSession::polled, [&] { everOpen = everOpen || session.link().isUp(); });
     showStatus();
 
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        double vals[quelmar::kMeasurementCount] = {};
-        const int r = engine.poll(1, vals);
-        everOpen = everOpen || engine.port()->isOpen();
-        const bool up = r > 0;
-        bool changed = up != linkUp;
-        linkUp = up;
-        // The meter is cleared once it has answered, so that the address
-        // change goes first.
-        if (clearDue && up) {
-            engine.setPending('E');
-            clearDue = false;
-        }
-        if (quelmar::isReading(r)) {
-            last = quelmar::readoutTexts(vals);
-            changed = sink.step(last) || changed;
-        }
-        if (changed)
-            showStatus();
-    });
-    poll.start(kPollPeriodMs);
+    // The meter is cleared once the address change has gone out.
+    if (p.isSet(QStringLiteral("clear")))
+        session.setPending(quelmar::Command::Clear);
+    everOpen = session.begin(port);
+    session.startPolling();
 
     QTimer stopAt;
     stopAt.setSingleShot(true);

@@ -2,8 +2,8 @@
 // The Data Logging tab and the log step of every readout pass.
 #include "app/quelmarstatus.h"
 
-#include "display/readouttext.h"
-#include "logging/logrecord.h"
+#include "core/logfile/logrecord.h"
+#include "core/session/metersession.h"
 #include "ui_quelmarstatus.h"
 
 #include <QDir>
@@ -49,7 +49,7 @@ void QuelmarStatus::startlogging()
     ui->stopButton->setEnabled(true);
 
     QString why;
-    if (!logSink.start(ui->fileEdit->text(), ui->lperiod->value(), false, &why)) {
+    if (!meter->log().start(ui->fileEdit->text(), ui->lperiod->value(), false, &why)) {
         stoplogging();
         QMessageBox box;
         box.setText(QStringLiteral("Log File Error."));
@@ -68,7 +68,7 @@ void QuelmarStatus::startlogging()
 
 void QuelmarStatus::stoplogging()
 {
-    logSink.stop();
+    meter->log().stop();
     ui->stopButton->setEnabled(false);
     ui->startButton->setEnabled(true);
     ui->lperiod->setEnabled(true);
@@ -96,9 +96,4 @@ bool QuelmarStatus::mayReplaceLog(const QString &path)
     box.setDefaultButton(QMessageBox::Cancel);
     // Closing the box counts as Cancel.
     return box.exec() == QMessageBox::Yes;
-}
-
-void QuelmarStatus::logStep(const quelmar::ReadoutTexts &texts)
-{
-    logSink.step(texts);
 }

@@ -2,8 +2,8 @@
 // The one remembered value: the port name.
 #include "app/quelmarstatus.h"
 
-#include "app/programstate.h"
-#include "settings/settingskeys.h"
+#include "core/session/metersession.h"
+#include "core/settings/settingskeys.h"
 
 #include <QSettings>
 
@@ -11,13 +11,13 @@ void QuelmarStatus::readSettings()
 {
     // A port named on the command line stands in for the stored one; the
     // destructor then stores it as it would a chosen port.
-    portName = portOverride.isEmpty() ? quelmar::storedPort() : portOverride;
+    meter->link().setPort(portOverride.isEmpty() ? quelmar::storedPort() : portOverride);
 }
 
 void QuelmarStatus::writeSettings()
 {
     QSettings settings(quelmar::kSettingsOrganisation, quelmar::kSettingsApplication);
     settings.beginGroup(quelmar::settingsGroup(quelmar::kWriteGroup));
-    settings.setValue(quelmar::kPortKey, portName);
+    settings.setValue(quelmar::kPortKey, meter->link().portName());
     settings.endGroup();
 }

@@ -2,13 +2,14 @@
 // The widget-free library: frames and checksums, reply checks and parsing,
 // device paths, readout and log texts, money and cost arithmetic, and the
 // chart's thinning to pixel columns, span statistics and log reader. Every expected byte and text below was worked out by hand.
-#include "chart/chartmath.h"
-#include "chart/logreader.h"
-#include "cost/costmath.h"
-#include "display/readouttext.h"
-#include "link/devicepath.h"
-#include "link/protocol.h"
-#include "logging/logrecord.h"
+#include "core/cost/costmath.h"
+#include "core/history/chartmath.h"
+#include "core/logfile/logreader.h"
+#include "core/logfile/logrecord.h"
+#include "core/measure/measurement.h"
+#include "core/measure/readouttext.h"
+#include "core/port/devicepath.h"
+#include "core/wire/protocol.h"
 
 #include <QBuffer>
 #include <QTemporaryDir>
@@ -146,7 +147,7 @@ private slots:
     {
         QFETCH(Values, vals);
 
-        const quelmar::ReadoutTexts t = quelmar::readoutTexts((Values{0, 0} + vals).constData());
+        const quelmar::ReadoutTexts t = quelmar::readoutTexts(quelmar::Measurement::fromArray((Values{0, 0} + vals).constData()));
         const QStringList fields{quelmar::timeField(t),    t.energyShown,
                                  quelmar::powerField(t),   quelmar::voltsField(t),
                                  quelmar::currentField(t), quelmar::powerFactorField(t),
@@ -173,7 +174,8 @@ private slots:
     void costs()
     {
         QFETCH(Values, given);
-        const quelmar::Costs c = quelmar::runningCosts(float(given[0]), given[1], float(given[2]), float(given[3]));
+        const double vals[10] = {0, 0, given[0], given[1]};
+        const quelmar::Costs c = quelmar::runningCosts(quelmar::Measurement::fromArray(vals), given[2], given[3]);
         QTEST((QStringList{quelmar::moneyText(c.now), quelmar::moneyText(c.perHour), quelmar::moneyText(c.perWeek),
                            quelmar::moneyText(c.perQuarter), quelmar::moneyText(c.perYear)}),
               "costs");
@@ -244,7 +246,7 @@ private slots:
             if (readings[i + 3] != 0)
                 h.markClear();
             const double vals[10] = {0, 0, 0, readings[i + 1] * 3600, readings[i + 2] * 1000};
-            h.addReading(qint64(readings[i]), vals);
+            h.add(qint64(readings[i]), quelmar::Measurement::fromArray(vals));
         }
         const quelmar::SpanStats st = quelmar::spanStats(h, h.lowerBound(from), quelmar::Series::RealPower);
         QTEST((Values{double(st.count), st.min, st.mean, st.max, st.energy}), "expected");
@@ -270,7 +272,7 @@ private slots:
         const QString path = dir.filePath("written.csv");
         const double vals[10] = {0, 0, 3725, 2500.0 * 3600, 1500000, 230120000, 6520000, 0, 950000, 1530000};
         QVERIFY(quelmar::writeLogHeader(path));
-        QVERIFY(quelmar::appendLogRecord(path, quelmar::logRecord(quelmar::readoutTexts(vals))));
+        QVERIFY(quelmar::appendLogRecord(path, quelmar::logRecord(quelmar::readoutTexts(quelmar::Measurement::fromArray(vals)))));
         QFile written(path);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QTest::newRow("round trip") << written.readAll() << Values{kLoaded, 1, 0, 3725000, 0, 1500, 230.12, 6.52, 0.95, 1530, 1, 0};

@@ -3,8 +3,8 @@
 // a meter that is silent, noisy, slow or gone, a log file that vanishes or
 // cannot be written, a full disk, a killed process. Also what the simulated
 // meter itself answers, since every scenario leans on it.
-#include "app/programstate.h"
 #include "app/quelmarstatus.h"
+#include "core/session/metersession.h"
 #include "meter.h"
 #include "testsupport.h"
 
@@ -202,7 +202,7 @@ private slots:
         QProcess log;
         if (window) {
             w = loggingOn(link, logPath());
-            pollTimer->start();
+            w->session().startPolling();
         } else {
             log.start(QStringLiteral(LOGGER_EXE), {"--port", link, logPath()});
         }

@@ -7,8 +7,8 @@
 // what went wrong, START that asks before it replaces readings, and the
 // command line.
 #include "app/appfont.h"
-#include "app/programstate.h"
 #include "app/quelmarstatus.h"
+#include "core/session/metersession.h"
 #include "testsupport.h"
 
 #include <QSerialPort>
@@ -137,8 +137,8 @@ private slots:
         // The box came and went while the window was being built.
         QCOMPARE(watcher.texts(), QStringList{"No port chosen." + kOpenFailure});
         QVERIFY(!w.isVisible());
-        QVERIFY(pollTimer->isActive());
-        QCOMPARE(pollTimer->interval(), 500);
+        QVERIFY(w.session().pollTimer().isActive());
+        QCOMPARE(w.session().pollTimer().interval(), 500);
         QCOMPARE(w.windowTitle(), QStringLiteral("Quelmar Communicator 2.0.1beta"));
         auto *box = child<QComboBox>(w, "ComPort");
         QCOMPARE(QStringList({box->itemText(0), box->itemText(19), box->currentText(), QString::number(box->count())}),
@@ -166,11 +166,11 @@ private slots:
         auto w = openWindowOn(pty.path());
         pty.send(bytes);
         Values vals(1024, 0.0);
-        QTEST(w->Rcvmsg(meterAddress, vals.data()), "result");
+        QTEST(w->Rcvmsg(1, vals.data()), "result");
         QCOMPARE(vals.mid(0, entries.size()), entries);
         QCOMPARE(textOf(*w, "RcdLine"), QString::fromLatin1(bytes.constData()).left(1024));
         // What did not fit stays for the next read.
-        w->Rcvmsg(meterAddress, vals.data());
+        w->Rcvmsg(1, vals.data());
         QCOMPARE(textOf(*w, "RcdLine"), QString::fromLatin1(bytes.mid(1024)));
     }
 
@@ -232,8 +232,8 @@ private slots:
         const auto choose = [&](const QString &name) {
             box->setEditText(name);
             emit box->activated(0);
-            QVERIFY(pollTimer->isActive());
-            pollTimer->stop();
+            QVERIFY(w->session().pollTimer().isActive());
+            w->session().stopPolling();
         };
         // What the line really got, read from the meter's side of it.
         termios tio;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "testsupport.h"
 
-#include "app/programstate.h"
 #include "app/quelmarstatus.h"
+#include "core/session/metersession.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -104,7 +104,7 @@ std::unique_ptr<QuelmarStatus> openWindowOn(const QString &portPath)
     storePortName(portPath);
     ModalWatcher watcher;
     auto w = std::make_unique<QuelmarStatus>();
-    pollTimer->stop();
+    w->session().stopPolling();
     // The port must open; a box would leave the test waiting for nothing.
     if (!watcher.texts().isEmpty())
         qFatal("The window did not open %s: %s", qPrintable(portPath), qPrintable(watcher.texts().join(' ')));

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "meter.h"
 
-#include "link/protocol.h"
+#include "core/wire/protocol.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logreader.h"
 
-#include "logging/logrecord.h"
+#include "core/logfile/logrecord.h"
 
 #include <QByteArrayView>
 #include <QFile>

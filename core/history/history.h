@@ -13,6 +13,8 @@
 
 namespace quelmar {
 
+struct Measurement;
+
 // The quantities a chart can show, in the order the Chart tab offers them.
 enum class Series { RealPower, ApparentPower, Voltage, Current, PowerFactor };
 constexpr int kSeriesCount = 5;
@@ -56,9 +58,8 @@ public:
     // Appends in time order: a time before the newest one's is raised to it,
     // so the history stays sorted for the span look-ups.
     void add(const Reading &r);
-    // One measurement array (entries 2 to 9, in the meter's units) read at
-    // `timeMs`.
-    void addReading(qint64 timeMs, const double *vals);
+    // One reading of the meter taken at `timeMs`.
+    void add(qint64 timeMs, const Measurement &m);
     // The meter acknowledged a clear: the next reading is marked.
     void markClear() { clearPending = true; }
 

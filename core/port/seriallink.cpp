@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "pollengine.h"
+#include "seriallink.h"
 
-#include "link/devicepath.h"
-#include "link/protocol.h"
+#include "core/port/devicepath.h"
+#include "core/wire/protocol.h"
 
 #include <QSerialPort>
 
 namespace quelmar {
 
 namespace {
-
-constexpr int kAttempts = 3;
 
 // A hang-up or a failing line: the port is no use until it is opened again.
 bool lineFailed(const QSerialPort *port)
@@ -21,23 +19,23 @@ bool lineFailed(const QSerialPort *port)
 
 } // namespace
 
-PollEngine::PollEngine(QObject *parent)
+SerialLink::SerialLink(QObject *parent)
     : QObject(parent)
 {
     m_retry.setInterval(kRetryMs);
-    connect(&m_retry, &QTimer::timeout, this, &PollEngine::retry);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &SerialLink::retry);
 }
 
-PollEngine::~PollEngine()
+SerialLink::~SerialLink()
 {
     // QSerialPort closes an open port when it is destroyed.
     delete m_port;
 }
 
-void PollEngine::setPort(const QString &name)
+void SerialLink::setPort(const QString &name)
 {
     m_retry.stop();
-    QMutexLocker lock(&m_mutex);
     m_name = name;
     if (m_port)
         m_port->close();
@@ -47,9 +45,8 @@ void PollEngine::setPort(const QString &name)
     m_port = new QSerialPort(devicePath(name));
 }
 
-bool PollEngine::openPort()
+bool SerialLink::openPort()
 {
-    QMutexLocker lock(&m_mutex);
     // QSerialPort refuses the Unbuffered flag; its reads never block, so a
     // read timeout has nothing to apply to either.
     if (!m_port->open(QIODevice::ReadWrite))
@@ -62,16 +59,21 @@ bool PollEngine::openPort()
     return true;
 }
 
-bool PollEngine::open()
+bool SerialLink::open()
 {
-    m_openFailed = !openPort();
+    const bool opened = openPort();
     // There is nothing to come back for a port without a name.
-    if (m_openFailed && !m_name.isEmpty())
+    if (!opened && !m_name.isEmpty())
         m_retry.start();
-    return !m_openFailed;
+    return opened;
 }
 
-void PollEngine::lose()
+bool SerialLink::isUp() const
+{
+    return m_port && m_port->isOpen();
+}
+
+void SerialLink::lose()
 {
     // Every attempt on a closed port ends here; the retry must not be put
     // off by each of them.
@@ -79,31 +81,22 @@ void PollEngine::lose()
         m_retry.start();
 }
 
-void PollEngine::retry()
+void SerialLink::retry()
 {
     setPort(m_name);
     if (!openPort()) {
         m_retry.start();
         return;
     }
-    m_openFailed = false;
-    // The meter may have been replaced or restarted: address it first.
-    setPending('A');
+    emit reopened();
 }
 
-void PollEngine::setPending(char letter)
-{
-    m_pending[0] = letter;
-    m_pending[1] = 0;
-}
-
-void PollEngine::send(int add, const char *cmd)
+void SerialLink::send(int add, const char *cmd)
 {
     char frame[kFrameBufferSize];
     const int length = buildFrame(add, cmd, frame);
     emit frameSent(QByteArray(frame, length));
 
-    QMutexLocker lock(&m_mutex);
     // A closed port (after a hang-up) fails the write without Qt's warning.
     const bool wasOpen = m_port->isOpen();
     if (wasOpen && m_port->write(frame, length) != -1) {
@@ -111,16 +104,14 @@ void PollEngine::send(int add, const char *cmd)
         return;
     }
     m_port->close();
-    lock.unlock();
     if (wasOpen)
         lose();
 }
 
-int PollEngine::receive(int add, double *vals)
+int SerialLink::receive(int add, double *vals)
 {
     char msg[kReplyBufferSize] = {};
     qint64 count = -1;
-    QMutexLocker lock(&m_mutex);
     const bool wasOpen = m_port->isOpen();
     if (wasOpen) {
         // Qt's buffer fills only in the event loop; this takes in what the
@@ -129,27 +120,14 @@ int PollEngine::receive(int add, double *vals)
         if (!lineFailed(m_port))
             count = m_port->read(msg, qMin<qint64>(m_port->bytesAvailable(), kReplyCapacity));
     }
-    if (count < 0)
+    if (count < 0) {
         m_port->close();
-    lock.unlock();
-    if (count < 0 && wasOpen)
-        lose();
+        if (wasOpen)
+            lose();
+    }
 
     emit replyRead(QByteArray(msg));
     return acceptReply(add, msg, vals);
-}
-
-int PollEngine::poll(int add, double *vals)
-{
-    if (m_openFailed)
-        return kNotPolled;
-    int r = 0;
-    for (int attempt = 0; attempt < kAttempts && r <= 0; ++attempt) {
-        send(add, m_pending);
-        r = receive(add, vals);
-    }
-    setPending('S');
-    return r;
 }
 
 } // namespace quelmar

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logrecord.h"
 
-#include "display/readouttext.h"
+#include "core/measure/readouttext.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "readouttext.h"
 
+#include "measurement.h"
+
 #include <cmath>
 
 namespace quelmar {
@@ -45,22 +47,22 @@ QString energyText(double e)
     return numberText(e / 1000000, 3) + QLatin1String(" kWh");
 }
 
-ReadoutTexts readoutTexts(const double *vals)
+ReadoutTexts readoutTexts(const Measurement &m)
 {
     ReadoutTexts t;
-    t.time = elapsedText(vals[2]);
+    t.time = elapsedText(m.seconds);
 
-    const double e = vals[3] / 3600; // milliwatt-hours
+    const double e = m.milliwattHours();
     t.energyBase = numberText(e, 3);
     // The mWh range reuses the log's text instead of formatting it again.
     t.energyShown = -1000 < e && e < 1000 ? t.energyBase + QLatin1String(" mWh") : energyText(e);
 
-    t.power = numberText(vals[4] / 1000, 3);
-    t.volts = numberText(vals[5] / 1000000, 2);
-    t.current = numberText(vals[6] / 1000000, 3);
-    t.lead = vals[7] == 0.0;
-    t.powerFactor = numberText(vals[8] / 1000000, 3);
-    t.apparent = numberText(vals[9] / 1000, 3);
+    t.power = numberText(m.watts, 3);
+    t.volts = numberText(m.volts, 2);
+    t.current = numberText(m.amps, 3);
+    t.lead = m.lead;
+    t.powerFactor = numberText(m.powerFactor, 3);
+    t.apparent = numberText(m.voltAmperes, 3);
     return t;
 }
 

@@ -17,9 +17,16 @@ constexpr int kReplyBufferSize = kReplyCapacity + 1;
 // Entries in one poll cycle's measurement array.
 constexpr int kMeasurementCount = 1024;
 
-// What a read of a reply comes to: the clear acknowledgement, or a count of
-// stored entries. Counts from kFirstNotShown up come from reads holding
-// several replies: not one reading to show.
+// The commands the meter takes, by the letter that stands for each in a frame.
+enum class Command : char { Poll = 'S', AddressChange = 'A', Clear = 'E' };
+
+// What a read of a reply, or a poll cycle, comes to: the clear
+// acknowledgement, a count of stored entries, nothing usable (0), or, for a
+// cycle, kNotPolled when the line was down and nothing was sent. Counts from
+// kFirstNotShown up come from reads holding several replies: not one reading
+// to show.
+constexpr int kNotPolled = -1;
+constexpr int kNoReply = 0;
 constexpr int kClearAckResult = 99;
 constexpr int kFirstNotShown = 90;
 
@@ -39,6 +46,13 @@ int byteSum(const char *begin, const char *end);
 // (at most 200 characters of it are used) into out, NUL-terminated, and
 // returns its length in bytes (the carriage return included, the NUL not).
 int buildFrame(int add, const char *cmd, char out[kFrameBufferSize]);
+
+// The command text of a frame: the command's letter alone.
+struct CommandText {
+    char text[2];
+    explicit CommandText(Command c) : text{char(c), 0} {}
+    operator const char *() const { return text; }
+};
 
 // 1 when msg starts with ">" and the two characters after it read as the
 // hexadecimal number `add`; else 0.
@@ -71,10 +85,16 @@ bool isClearAck(int add, const char *msg);
 // leaves vals alone.
 int acceptReply(int add, const char *msg, double *vals);
 
+// A result that tells the meter answered.
+inline bool isAnswer(int result)
+{
+    return result > kNoReply;
+}
+
 // A result that carries one reading to show and log.
 inline bool isReading(int result)
 {
-    return result > 0 && result < kFirstNotShown;
+    return isAnswer(result) && result < kFirstNotShown;
 }
 
 } // namespace quelmar

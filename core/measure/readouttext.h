@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The texts of one readout pass, made from one measurement array. The same
-// number texts feed the data log, so they are built once, here, without
-// looking at the user's locale.
+// The texts of one readout pass, made from one measurement. The same number
+// texts feed the data log, so they are built once, here, without looking at
+// the user's locale.
 #pragma once
 
 #include <QString>
 
 namespace quelmar {
+
+struct Measurement;
 
 // Fixed-point text with `decimals` digits after a full stop, no grouping.
 QString numberText(double value, int decimals);
@@ -29,12 +31,11 @@ struct ReadoutTexts {
     QString volts;
     QString current;
     QString powerFactor;
-    bool lead = false;    // flag entry exactly 0.0
+    bool lead = false;
     QString apparent;
 };
 
-// vals: the measurement array; entries 2 to 9 are read.
-ReadoutTexts readoutTexts(const double *vals);
+ReadoutTexts readoutTexts(const Measurement &m);
 
 // The texts the seven readout fields show.
 QString timeField(const ReadoutTexts &t);

@@ -6,6 +6,8 @@
 
 namespace quelmar {
 
+struct Measurement;
+
 struct Costs {
     double now = 0;
     double perHour = 0;
@@ -14,10 +16,12 @@ struct Costs {
     double perYear = 0;
 };
 
-// Elapsed time, tariff and hours per day come in at single precision, as the
-// meter's time and the spin boxes are read; the energy (milliwatt-seconds)
-// at full precision. All arithmetic is done in double.
-Costs runningCosts(float elapsedSeconds, double energy, float centsPerKWh, float hoursPerDay);
+// What the reading's energy cost at `centsPerKWh`, and what the appliance
+// costs per hour, week, quarter and year at the reading's average power,
+// used `hoursPerDay`. Elapsed time, tariff and hours per day are taken at
+// single precision, as the meter's time and the spin boxes always were
+// read; the energy at full precision. All arithmetic is done in double.
+Costs runningCosts(const Measurement &m, double centsPerKWh, double hoursPerDay);
 
 // "$" and the amount with five decimals, independent of the locale.
 QString moneyText(double amount);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "history.h"
 
+#include "core/measure/measurement.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -64,19 +66,18 @@ void ReadingHistory::add(const Reading &r)
     blocks[k >> kBlockShift][k & (kBlockSize - 1)] = s;
 }
 
-void ReadingHistory::addReading(qint64 timeMs, const double *vals)
+void ReadingHistory::add(qint64 timeMs, const Measurement &m)
 {
     Reading r;
     r.timeMs = timeMs;
-    r.meterTime = vals[2];
-    r.energy = vals[3] / 3600;
-    r.power = vals[4] / 1000;
-    r.volts = vals[5] / 1000000;
-    r.amps = vals[6] / 1000000;
-    // The readout's rule: only a flag of exactly 0 leads.
-    r.lead = vals[7] == 0.0;
-    r.pf = vals[8] / 1000000;
-    r.apparent = vals[9] / 1000;
+    r.meterTime = m.seconds;
+    r.energy = m.milliwattHours();
+    r.power = m.watts;
+    r.volts = m.volts;
+    r.amps = m.amps;
+    r.lead = m.lead;
+    r.pf = m.powerFactor;
+    r.apparent = m.voltAmperes;
     add(r);
 }
 

@@ -3,7 +3,7 @@
 // widgets: points thinned to the pixel columns, span statistics, time ticks.
 #pragma once
 
-#include "chart/history.h"
+#include "core/history/history.h"
 
 #include <QList>
 #include <QPointF>

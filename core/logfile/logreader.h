@@ -2,7 +2,7 @@
 // Reads a data log back for the chart: the file the Data Logging tab writes.
 #pragma once
 
-#include "chart/history.h"
+#include "core/history/history.h"
 
 #include <QString>
 

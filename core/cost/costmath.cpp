@@ -1,17 +1,33 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "costmath.h"
 
+#include "core/measure/measurement.h"
+
 #include <cmath>
+#include <limits>
 
 namespace quelmar {
 
-Costs runningCosts(float elapsedSeconds, double energy, float centsPerKWh, float hoursPerDay)
-{
-    const double t = elapsedSeconds;
-    const double tariff = centsPerKWh;
-    const double hours = hoursPerDay;
+namespace {
 
-    const double kwh = energy / 3600000 / 1000;
+// A value rounded to single precision; one beyond a float's range becomes an
+// infinity instead of an undefined conversion.
+double single(double v)
+{
+    if (std::fabs(v) > double(std::numeric_limits<float>::max()))
+        return v > 0 ? HUGE_VAL : -HUGE_VAL;
+    return float(v);
+}
+
+} // namespace
+
+Costs runningCosts(const Measurement &m, double centsPerKWh, double hoursPerDay)
+{
+    const double t = single(m.seconds);
+    const double tariff = single(centsPerKWh);
+    const double hours = single(hoursPerDay);
+
+    const double kwh = m.energyMws / 3600000 / 1000;
     // No guard for t == 0: the amounts then become inf or nan and are shown
     // as such, which tells the user there is nothing to average yet.
     const double rate = kwh / t;

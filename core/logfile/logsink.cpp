@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logsink.h"
 
-#include "display/readouttext.h"
-#include "logging/logrecord.h"
+#include "core/measure/readouttext.h"
+#include "core/logfile/logrecord.h"
 
 namespace quelmar {
 

@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "metersession.h"
+
+#include "core/measure/readouttext.h"
+
+#include <QDateTime>
+
+namespace quelmar {
+
+namespace {
+
+constexpr int kAttempts = 3;
+
+} // namespace
+
+MeterSession::MeterSession(QObject *parent)
+    : QObject(parent)
+    , m_clock(&QDateTime::currentMSecsSinceEpoch)
+{
+    connect(&m_timer, &QTimer::timeout, this, &MeterSession::poll);
+    // The meter may have been replaced or restarted while the line was down.
+    connect(&m_link, &SerialLink::reopened, this, &MeterSession::addressFirst);
+}
+
+bool MeterSession::begin(const QString &port)
+{
+    m_link.setPort(port);
+    addressFirst();
+    return m_link.open();
+}
+
+void MeterSession::addressFirst()
+{
+    // A clear asked for while the line was down still reaches the meter.
+    if (m_pending != Command::AddressChange)
+        m_then = m_pending;
+    m_pending = Command::AddressChange;
+}
+
+int MeterSession::poll()
+{
+    // A fresh array every cycle: no reading outlives the cycle that read it.
+    double vals[kMeasurementCount] = {};
+    int r = kNotPolled;
+    if (m_link.isUp()) {
+        r = kNoReply;
+        for (int attempt = 0; attempt < kAttempts && !isAnswer(r) && m_link.isUp(); ++attempt) {
+            m_link.send(kMeterAddress, CommandText(m_pending));
+            r = m_link.receive(kMeterAddress, vals);
+        }
+        // A line lost within the cycle took nothing to the meter: what was
+        // pending waits for the reconnect.
+        if (m_link.isUp()) {
+            m_pending = m_then;
+            m_then = Command::Poll;
+        }
+    }
+    const Measurement m = Measurement::fromArray(vals);
+    if (r == kClearAckResult) {
+        m_history.markClear();
+        emit clearAcknowledged();
+    }
+    if (isReading(r))
+        pass(m);
+    if (isAnswer(r) != m_up) {
+        m_up = isAnswer(r);
+        emit linkChanged(m_up);
+    }
+    emit polled(r, m);
+    return r;
+}
+
+void MeterSession::pass(const Measurement &m)
+{
+    const ReadoutTexts texts = readoutTexts(m);
+    m_log.step(texts);
+    m_history.add(m_clock(), m);
+    emit measured(m, texts);
+}
+
+} // namespace quelmar

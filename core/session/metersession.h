@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// One session with the meter, whatever the front end: the serial line, the
+// poll timer, the command the next cycle sends, the data log and the
+// readings of the session. Every reading takes one road, through pass():
+// it is logged when a record falls due, kept in the history, and reported.
+// The window and the command-line logger are views of it.
+#pragma once
+
+#include "core/history/history.h"
+#include "core/logfile/logsink.h"
+#include "core/measure/measurement.h"
+#include "core/port/seriallink.h"
+#include "core/wire/protocol.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+namespace quelmar {
+
+struct ReadoutTexts;
+
+class MeterSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kPollPeriodMs = 500;
+    // One meter on the line, always at this address.
+    static constexpr int kMeterAddress = 1;
+
+    // The address change is pending, so the first cycle addresses the meter.
+    explicit MeterSession(QObject *parent = nullptr);
+
+    SerialLink &link() { return m_link; }
+    const SerialLink &link() const { return m_link; }
+    LogSink &log() { return m_log; }
+    const ReadingHistory &history() const { return m_history; }
+
+    // Opens `port` as a reconnect does: the address change goes out first,
+    // then the command that was pending. A port that does not open is tried
+    // again by the link. False when it did not open now.
+    bool begin(const QString &port);
+
+    // The poll timer: a cycle every kPollPeriodMs while it runs.
+    void startPolling() { m_timer.start(kPollPeriodMs); }
+    void stopPolling() { m_timer.stop(); }
+    const QTimer &pollTimer() const { return m_timer; }
+
+    // The command the next cycle sends instead of a poll. There is one, not
+    // a queue: the last call wins, also over what a reconnect held back.
+    void setPending(Command c)
+    {
+        m_pending = c;
+        m_then = Command::Poll;
+    }
+    Command pending() const { return m_pending; }
+
+    // One poll cycle: up to three attempts of the pending command until the
+    // meter answers, a reading passed on, then a poll pending again. With
+    // the line down it sends nothing, keeps the pending command and returns
+    // kNotPolled. Otherwise the last attempt's result (see acceptReply).
+    int poll();
+
+    // One reading through the session: the log step, the history, then
+    // measured().
+    void pass(const Measurement &m);
+
+    // Milliseconds since the epoch for the history; the computer's clock
+    // unless a test sets another.
+    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+
+signals:
+    void measured(const quelmar::Measurement &m, const quelmar::ReadoutTexts &texts);
+    void clearAcknowledged();
+    // After every cycle: its result and what its array held.
+    void polled(int result, const quelmar::Measurement &m);
+    // The meter began or stopped answering.
+    void linkChanged(bool up);
+
+private:
+    void addressFirst();
+
+    SerialLink m_link;
+    LogSink m_log;
+    ReadingHistory m_history;
+    QTimer m_timer;
+    std::function<qint64()> m_clock;
+    Command m_pending = Command::AddressChange;
+    // What a reconnect's address change held back; pending after it.
+    Command m_then = Command::Poll;
+    bool m_up = false;
+};
+
+} // namespace quelmar
