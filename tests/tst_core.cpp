@@ -46,6 +46,8 @@ private slots:
         QTest::newRow("clear") << 1 << QByteArray("E") << QByteArray::fromHex("3C3031452C3B303044320D");
         QTest::newRow("address 26") << 26 << QByteArray("S") << QByteArray("<1AS,;00F1\r");
         QTest::newRow("sum of exactly 0x100") << 16 << QByteArray("s") << QByteArray("<10s,;0100\r");
+        // 0x60 + 32 * 0x7A + 0x33 + 0x2C: the last sum with a "0" in front.
+        QTest::newRow("sum of exactly 0xFFF") << 0 << QByteArray(32, 'z') + '3' << "<00" + QByteArray(32, 'z') + "3,;0FFF\r";
         QTest::newRow("sum above 0xFFF") << 255 << QByteArray(40, 'z') << "<FF" + QByteArray(40, 'z') + ",;13C8\r";
         // 0x30 + 0x31 - 0x17 + 0x2C: a byte above 0x7F counts negative.
         QTest::newRow("high byte") << 1 << QByteArray("\xe9") << QByteArray("<01\xe9,;0076\r");
@@ -142,6 +144,9 @@ private slots:
         QTest::newRow("-1000 mWh") << Values{0, -1000.0 * 3600, 0, 0, 0, 0, 0, 0}
                                    << "00:00:00 HMS|-1.000 Wh  |0.000 W    |0.00 V     |0.000 A     |0.000 Lead|0.000 VA   "
                                    << QByteArray("00:00:00,-1000.000,0.000,0.00,0.000,0.000,Lead,0.000");
+        QTest::newRow("-1 kWh") << Values{0, -1e6 * 3600, 0, 0, 0, 0, 0, 0}
+                                << "00:00:00 HMS|-1.000 kWh|0.000 W    |0.00 V     |0.000 A     |0.000 Lead|0.000 VA   "
+                                << QByteArray("00:00:00,-1000000.000,0.000,0.00,0.000,0.000,Lead,0.000");
     }
     void readout()
     {
@@ -170,6 +175,13 @@ private slots:
             << Values{3600, 3.6e9, 12.34, 24} << QStringList{"$0.12340", "$0.12340", "$20.73120", "$270.43110", "$1081.72441"};
         QTest::newRow("no elapsed time")
             << Values{0, 3.6e9, 18, 24} << QStringList{"$0.18000", "$inf", "$inf", "$inf", "$inf"};
+        // 1 kW for a year and a second: the odd second is lost to single
+        // precision (31557601 s reads as 31557600 s), so the rate runs 3.2e-8 high.
+        QTest::newRow("elapsed time in single precision")
+            << Values{31557601, 31557601e6, 18, 24} << QStringList{"$1577.88005", "$0.18000", "$30.24000", "$394.47001", "$1577.88005"};
+        // 23.33 h reads as 23.3299999237 h; in double the week would be $163.29367.
+        QTest::newRow("hours in single precision")
+            << Values{3600, 3.6e9, 99.99, 23.33} << QStringList{"$0.99990", "$0.99990", "$163.29366", "$2130.10754", "$8520.43016"};
     }
     void costs()
     {
@@ -250,6 +262,23 @@ private slots:
         }
         const quelmar::SpanStats st = quelmar::spanStats(h, h.lowerBound(from), quelmar::Series::RealPower);
         QTEST((Values{double(st.count), st.min, st.mean, st.max, st.energy}), "expected");
+    }
+
+    // A day of readings and one more: the oldest goes, and the statistics
+    // cover the newest day. Power n W at n * 500 ms: the dropped reading is 0 W.
+    void historyWrap()
+    {
+        quelmar::ReadingHistory h;
+        double vals[10] = {};
+        for (int n = 0; n <= quelmar::kDayOfReadings; ++n) {
+            vals[4] = n * 1000.0;
+            h.add(qint64(n) * 500, quelmar::Measurement::fromArray(vals));
+        }
+        QCOMPARE(h.size(), 172800);
+        QCOMPARE(h.timeAt(0), qint64(500));
+        QCOMPARE(h.timeAt(h.size() - 1), qint64(86400000));
+        const quelmar::SpanStats st = quelmar::spanStats(h, 0, quelmar::Series::RealPower);
+        QCOMPARE((Values{double(st.count), st.min, st.max}), (Values{172800, 1, 172800}));
     }
 
     void logReader_data()

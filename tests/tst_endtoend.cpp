@@ -9,6 +9,7 @@
 #include "testsupport.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -60,7 +61,7 @@ bool cycle(QuelmarStatus &w)
 std::unique_ptr<QuelmarStatus> loggingOn(const QString &port, const QString &log)
 {
     auto w = port.isEmpty() ? nullptr : openWindowOn(port);
-    if (w) {
+    if (w && !log.isEmpty()) {
         w->findChild<QLineEdit *>("fileEdit")->setText(log);
         w->findChild<QCheckBox *>("logclear")->setChecked(false);
         w->startlogging();
@@ -136,12 +137,15 @@ private slots:
         QTest::addColumn<int>("exitCode");
         const QByteArray held = kHeader + "\n00:00:09,0.300,120.000,230.00,0.580,0.900,lag,133.333\n";
         QTest::newRow("new log until SIGINT") << QStringList{"--period", "1"} << QByteArray() << "" << 0;
+        QTest::newRow("new log until SIGTERM") << QStringList{} << QByteArray() << "term" << 0;
         QTest::newRow("SIGKILL") << QStringList{} << QByteArray() << "kill" << -1;
         // Room for the header and part of a record, then room again.
         QTest::newRow("disk full for a while") << QStringList{} << QByteArray() << "full" << 0;
         QTest::newRow("a log with records is refused") << QStringList{} << held << "" << 4;
         QTest::newRow("--append adds to it") << QStringList{"--append"} << held << "" << 0;
-        QTest::newRow("usage error") << QStringList{"--period", "0"} << QByteArray() << "" << 2;
+        QTest::newRow("period 0") << QStringList{"--period", "0"} << QByteArray() << "" << 2;
+        QTest::newRow("period 100") << QStringList{"--period", "100"} << QByteArray() << "" << 2;
+        QTest::newRow("a folder for a file") << QStringList{"--append"} << QByteArray() << "folder" << 4;
         QTest::newRow("port never opens") << QStringList{"--port", "/nonexistent/tty", "--duration", "1"} << QByteArray() << "" << 3;
     }
     void logger()
@@ -153,7 +157,10 @@ private slots:
         MeterSim sim;
         const QString port = sim.start({"--no-pacing"});
         QFile file(logPath());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
+        if (fault == QLatin1String("folder"))
+            QVERIFY(QDir().mkpath(logPath()));
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
         file.close();
         const int held = readLog(logPath()).records.size();
         QProcess log;
@@ -168,7 +175,7 @@ private slots:
         }
         if (exitCode <= 0) {
             QTRY_VERIFY_WITH_TIMEOUT(readLog(logPath()).records.size() >= held + 2, 10000);
-            ::kill(log.processId(), fault == QLatin1String("kill") ? SIGKILL : SIGINT);
+            ::kill(log.processId(), fault == QLatin1String("kill") ? SIGKILL : fault == QLatin1String("term") ? SIGTERM : SIGINT);
         }
         QVERIFY(log.waitForFinished(10000));
         QCOMPARE(log.exitStatus() == QProcess::CrashExit ? -1 : log.exitCode(), exitCode);
@@ -183,36 +190,93 @@ private slots:
                  QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
     }
 
+    // The remembered port and standard output: the header and whole records
+    // on stdout, and on a pipe no status line on stderr.
+    void loggerDefaults()
+    {
+        MeterSim sim;
+        storePortName(sim.start({"--no-pacing"}));
+        QProcess log;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.path());
+        log.setProcessEnvironment(env);
+        log.start(QStringLiteral(LOGGER_EXE), {"--duration", "3", "-"});
+        QVERIFY(log.waitForFinished(10000));
+        QCOMPARE(log.exitCode(), 0);
+        QCOMPARE(log.readAllStandardError(), QByteArray());
+        const QList<QByteArray> lines = log.readAllStandardOutput().split('\n');
+        QCOMPARE(lines.first(), kHeader);
+        QCOMPARE(lines.last(), QByteArray());
+        QVERIFY(lines.size() >= 4);
+        for (const QByteArray &record : lines.mid(1, lines.size() - 2))
+            QCOMPARE(record.split(',').mid(2), QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
+    }
+
     // The meter hangs up and a new one appears at the same path: polling
-    // and logging come back by themselves, into the same file.
+    // and logging come back by themselves, into the same file, and the new
+    // meter is addressed first. A clear asked for while the line is down
+    // (the button, START with Clear Data First, the logger's --clear) goes
+    // out right after that address change.
     void reconnect_data()
     {
         QTest::addColumn<bool>("window");
-        QTest::newRow("window") << true;
-        QTest::newRow("logger") << false;
+        QTest::addColumn<QString>("clear"); // what asks for a clear while the line is down
+        QTest::addColumn<QString>("frames"); // what the new meter gets before its first poll
+        const QString addressed = "(<FFA,01;015A\n)+";
+        const QString cleared = addressed + "(<01E,;00D2\n)+";
+        QTest::newRow("window") << true << "" << addressed;
+        QTest::newRow("logger") << false << "" << addressed;
+        QTest::newRow("window, Clear Data") << true << "button" << cleared;
+        QTest::newRow("window, START with Clear Data First") << true << "start" << cleared;
+        QTest::newRow("logger, --clear") << false << "--clear" << cleared;
     }
     void reconnect()
     {
         QFETCH(bool, window);
+        QFETCH(QString, clear);
+        QFETCH(QString, frames);
         ModalWatcher watcher;
         const QString link = dir.filePath(QStringLiteral("meter-%1").arg(QTest::currentDataTag()));
+        // The logger with --clear starts while there is no meter yet.
         MeterSim first;
-        QVERIFY(!first.start({"--no-pacing", "--hangup-after", "8", "--link", link}).isEmpty());
+        QVERIFY(clear == "--clear" || !first.start({"--no-pacing", "--hangup-after", "8", "--link", link}).isEmpty());
         std::unique_ptr<QuelmarStatus> w;
         QProcess log;
         if (window) {
-            w = loggingOn(link, logPath());
+            w = loggingOn(link, clear == "start" ? QString() : logPath());
             w->session().startPolling();
-        } else {
+        } else if (clear.isEmpty()) {
             log.start(QStringLiteral(LOGGER_EXE), {"--port", link, logPath()});
         }
         QTRY_VERIFY_WITH_TIMEOUT(first.process().state() == QProcess::NotRunning, 10000);
+        if (w)
+            QTRY_VERIFY_WITH_TIMEOUT(!w->serialPort()->isOpen(), 5000);
+        if (clear == "button") {
+            w->ClearData();
+        } else if (clear == "start") {
+            w->findChild<QLineEdit *>("fileEdit")->setText(logPath());
+            w->findChild<QCheckBox *>("logclear")->setChecked(true);
+            w->startlogging();
+        } else if (clear == "--clear") {
+            log.start(QStringLiteral(LOGGER_EXE), {"--port", link, "--clear", logPath()});
+            QTest::qWait(500);
+        }
         MeterSim second;
-        QVERIFY(!second.start({"--no-pacing", "--watts", "75", "--link", link}).isEmpty());
+        QVERIFY(!second.start({"--no-pacing", "--trace", "--watts", "75", "--link", link}).isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(readLog(logPath()).records.join(' ').contains(",75.000,"), 15000);
+        QByteArray all, trace;
+        QTRY_VERIFY_WITH_TIMEOUT((all += second.process().readAllStandardError()).contains("<01S"), 5000);
+        for (const QByteArray &line : all.split('\n')) {
+            if (line.startsWith("<01S"))
+                break;
+            if (line.startsWith('<'))
+                trace += line + '\n';
+        }
+        QVERIFY2(QRegularExpression('^' + frames + '$').match(QString::fromLatin1(trace)).hasMatch(), trace.constData());
         const Log after = readLog(logPath());
         QVERIFY(after.header && after.broken.isEmpty());
-        QVERIFY(after.records.first().contains(",120.000,"));
+        // Only the first meter's readings came before the line was lost.
+        QCOMPARE(after.records.first().contains(",120.000,"), clear.isEmpty() || clear == "button");
         QCOMPARE(watcher.texts(), QStringList{});
         if (!window) {
             ::kill(log.processId(), SIGINT);

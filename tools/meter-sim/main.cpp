@@ -136,6 +136,7 @@ int main(int argc, char **argv)
         {"hangup-after", "Hang up the line and exit after answering N frames.", "N"},
         {"seed", "Seed for the fault decisions (default: random).", "S"},
         {"link", "Make a symbolic link PATH to the terminal, removed at exit.", "PATH"},
+        {"trace", "Print each frame received on standard error, one a line."},
     });
     const bool parsed = p.parse(app.arguments());
     if (!parsed || !p.positionalArguments().isEmpty()) {
@@ -223,6 +224,12 @@ int main(int argc, char **argv)
     LoadModel model(load, now);
     Session session(int(address), model, faults, std::uint64_t(seed));
     session.setFrameLimit(int(hangup));
+    if (p.isSet("trace")) {
+        session.setFrameObserver([](const QByteArray &frame) {
+            std::fprintf(stderr, "%s\n", frame.constData());
+            std::fflush(stderr);
+        });
+    }
     Line line(master, !p.isSet("no-pacing"));
     char buf[512];
     while (!g_stop && !session.finished()) {

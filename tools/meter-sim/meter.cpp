@@ -104,6 +104,8 @@ QList<QByteArrayList> Session::feed(QByteArrayView bytes)
         const qsizetype start = cr > 0 ? m_pending.lastIndexOf('<', cr - 1) : -1;
         const QByteArray frame = start >= 0 ? m_pending.mid(start, cr - start) : QByteArray();
         m_pending.remove(0, cr + 1);
+        if (m_observer && !frame.isEmpty())
+            m_observer(frame);
         const QByteArray payload = answer(frame);
         if (payload.isEmpty())
             continue;

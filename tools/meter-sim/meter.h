@@ -86,6 +86,8 @@ public:
 
     // After this many answered frames everything else is ignored.
     void setFrameLimit(int frames) { m_limit = frames; }
+    // Called with each frame received, without its CR, answered or not.
+    void setFrameObserver(std::function<void(const QByteArray &)> observer) { m_observer = std::move(observer); }
     bool finished() const { return m_limit > 0 && m_handled >= m_limit; }
 
 private:
@@ -98,6 +100,7 @@ private:
     Faults m_faults;
     std::mt19937_64 m_rng;
     QByteArray m_pending;
+    std::function<void(const QByteArray &)> m_observer;
     int m_handled = 0;
     int m_limit = 0;
     long long m_replies = 0;
