@@ -107,7 +107,8 @@ int main(int argc, char *argv[])
                      qPrintable(file), held);
         return NoFile;
     }
-    quelmar::MeterSession session;
+    // No chart to feed: a day of history would only hold memory.
+    quelmar::MeterSession session(nullptr, 1);
     QString why;
     if (!session.log().start(file, period, append, &why)) {
         std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));

@@ -13,8 +13,9 @@ constexpr int kAttempts = 3;
 
 } // namespace
 
-MeterSession::MeterSession(QObject *parent)
+MeterSession::MeterSession(QObject *parent, int historyReadings)
     : QObject(parent)
+    , m_history(historyReadings)
     , m_clock(&QDateTime::currentMSecsSinceEpoch)
 {
     connect(&m_timer, &QTimer::timeout, this, &MeterSession::poll);

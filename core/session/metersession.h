@@ -31,7 +31,9 @@ public:
     static constexpr int kMeterAddress = 1;
 
     // The address change is pending, so the first cycle addresses the meter.
-    explicit MeterSession(QObject *parent = nullptr);
+    // The history keeps the newest `historyReadings` readings: a day's by
+    // default, for the chart.
+    explicit MeterSession(QObject *parent = nullptr, int historyReadings = kDayOfReadings);
 
     SerialLink &link() { return m_link; }
     const SerialLink &link() const { return m_link; }
