@@ -10,6 +10,7 @@
 #include "core/measure/readouttext.h"
 #include "core/wire/protocol.h"
 #include "core/logfile/logrecord.h"
+#include "core/measure/measurement.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -88,7 +89,7 @@ void BM_ReadoutTexts(benchmark::State &state)
     bench::meterValues(7200, false, vals);
     AllocationCounter allocs(state);
     for (auto _ : state) {
-        const ReadoutTexts t = readoutTexts(vals);
+        const ReadoutTexts t = readoutTexts(Measurement::fromArray(vals));
         benchmark::DoNotOptimize(timeField(t));
         benchmark::DoNotOptimize(t.energyShown);
         benchmark::DoNotOptimize(powerField(t));
@@ -107,7 +108,7 @@ void BM_MoneyTexts(benchmark::State &state)
     bench::meterValues(7200, false, vals);
     AllocationCounter allocs(state);
     for (auto _ : state) {
-        const Costs c = runningCosts(float(vals[2]), vals[3], 30.0f, 24.0f);
+        const Costs c = runningCosts(Measurement::fromArray(vals), 30.0, 24.0);
         for (double amount : {c.now, c.perHour, c.perWeek, c.perQuarter, c.perYear})
             benchmark::DoNotOptimize(moneyText(amount));
     }
@@ -118,7 +119,7 @@ void BM_LogRecord(benchmark::State &state)
 {
     double vals[kMeasurementCount];
     bench::meterValues(7200, false, vals);
-    const ReadoutTexts t = readoutTexts(vals);
+    const ReadoutTexts t = readoutTexts(Measurement::fromArray(vals));
     AllocationCounter allocs(state);
     for (auto _ : state)
         benchmark::DoNotOptimize(logRecord(t));
@@ -136,7 +137,7 @@ void BM_AppendLogRecord(benchmark::State &state)
     }
     double vals[kMeasurementCount];
     bench::meterValues(7200, false, vals);
-    const ReadoutTexts t = readoutTexts(vals);
+    const ReadoutTexts t = readoutTexts(Measurement::fromArray(vals));
     AllocationCounter allocs(state);
     for (auto _ : state) {
         if (!appendLogRecord(path, logRecord(t))) {
@@ -221,7 +222,7 @@ void BM_ReadLog100k(benchmark::State &state)
     double vals[kMeasurementCount] = {};
     for (long long n = 0; n < 100000; ++n) {
         bench::fridgeValues(2 * n, vals);
-        file.write(logRecord(readoutTexts(vals)) + '\n');
+        file.write(logRecord(readoutTexts(Measurement::fromArray(vals))) + '\n');
     }
     file.close();
     int readings = 0;

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -38,6 +39,8 @@ namespace {
 quelmar::ChartTab *fillChartDay(QuelmarStatus &window)
 {
     quelmar::MeterSession &session = window.session();
+    // Only the history is filled: the window need not show each reading.
+    const QSignalBlocker quiet(&session);
     qint64 clock = QDateTime::currentMSecsSinceEpoch() - 500LL * quelmar::kDayOfReadings;
     session.setClock([&clock] { return clock; });
     double vals[quelmar::kMeasurementCount] = {};

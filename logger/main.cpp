@@ -55,6 +55,9 @@ qint64 durationMs(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    // Timers, the serial line and a signal pipe need no GLib main loop; Qt's
+    // own event dispatcher spares the logger GLib's memory.
+    qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quelmar-log"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUELMAR_VERSION_TEXT));
