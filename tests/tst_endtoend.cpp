@@ -190,6 +190,16 @@ private slots:
                  QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
     }
 
+    // 4294968 s is 49.7 days; cut to 32 bits of milliseconds it would be 704 ms.
+    void longDuration()
+    {
+        QProcess log;
+        log.start(QStringLiteral(LOGGER_EXE), {"--port", "/nonexistent/tty", "--duration", "4294968", dir.filePath("long.csv")});
+        QVERIFY(!log.waitForFinished(2500));
+        log.kill();
+        log.waitForFinished();
+    }
+
     // The remembered port and standard output: the header and whole records
     // on stdout, and on a pipe no status line on stderr.
     void loggerDefaults()

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// quelmar-log's command line, read in process: every option, its bounds and
+// what each unit of --duration means. What the logger then does is in
+// tst_endtoend.
+#include "options.h"
+
+#include <QtTest>
+
+namespace {
+
+// What the logger made of its command line, in a line a row can spell out.
+QString summary(const quelmar::LoggerOptions &o)
+{
+    switch (o.action) {
+    case quelmar::LoggerOptions::Help:
+        return QStringLiteral("help");
+    case quelmar::LoggerOptions::Version:
+        return QStringLiteral("version");
+    case quelmar::LoggerOptions::Error:
+        return QStringLiteral("error: ") + o.text;
+    case quelmar::LoggerOptions::Run:
+        break;
+    }
+    return QStringLiteral("%1 port=%2 period=%3 ms=%4%5%6")
+        .arg(o.file, o.port)
+        .arg(o.period)
+        .arg(o.durationMs)
+        .arg(o.clear ? " clear" : "", o.append ? " append" : "");
+}
+
+} // namespace
+
+class tst_Logger : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("parsed");
+        const QString badDuration = "error: --duration must be seconds, or a number with s, m, h or d";
+        const QString badPeriod = "error: --period must be a whole number from 1 to 99";
+        QTest::newRow("defaults") << QStringList{"log.csv"} << "log.csv port= period=1 ms=0";
+        QTest::newRow("everything") << QStringList{"--port", "ttyUSB0", "--period", "99", "--clear", "--append", "-"}
+                                    << "- port=ttyUSB0 period=99 ms=0 clear append";
+        QTest::newRow("seconds") << QStringList{"--duration", "90", "x"} << "x port= period=1 ms=90000";
+        QTest::newRow("s") << QStringList{"--duration", "90s", "x"} << "x port= period=1 ms=90000";
+        QTest::newRow("m") << QStringList{"--duration", "15m", "x"} << "x port= period=1 ms=900000";
+        QTest::newRow("h") << QStringList{"--duration", "2h", "x"} << "x port= period=1 ms=7200000";
+        QTest::newRow("d") << QStringList{"--duration", "3d", "x"} << "x port= period=1 ms=259200000";
+        QTest::newRow("nine digits of days") << QStringList{"--duration", "999999999d", "x"}
+                                             << "x port= period=1 ms=86399999913600000";
+        QTest::newRow("ten digits") << QStringList{"--duration", "1234567890", "x"} << badDuration;
+        QTest::newRow("unknown unit") << QStringList{"--duration", "5w", "x"} << badDuration;
+        QTest::newRow("unit alone") << QStringList{"--duration", "m", "x"} << badDuration;
+        QTest::newRow("sign") << QStringList{"--duration", "+5", "x"} << badDuration;
+        QTest::newRow("period 1") << QStringList{"--period", "1", "x"} << "x port= period=1 ms=0";
+        QTest::newRow("period 0") << QStringList{"--period", "0", "x"} << badPeriod;
+        QTest::newRow("period 100") << QStringList{"--period", "100", "x"} << badPeriod;
+        QTest::newRow("period 1.5") << QStringList{"--period", "1.5", "x"} << badPeriod;
+        QTest::newRow("no file") << QStringList{} << "error: give exactly one FILE";
+        QTest::newRow("two files") << QStringList{"a", "b"} << "error: give exactly one FILE";
+        QTest::newRow("empty port") << QStringList{"--port", "", "x"} << "error: --port needs a port name";
+        QTest::newRow("unknown option") << QStringList{"--colour", "x"} << "error: Unknown option 'colour'.";
+        QTest::newRow("--help") << QStringList{"--help", "--period", "0"} << "help";
+        QTest::newRow("--version") << QStringList{"--version"} << "version";
+    }
+    void options()
+    {
+        QFETCH(QStringList, args);
+        QTEST(summary(quelmar::parseLoggerOptions(QStringList{"quelmar-log"} + args)), "parsed");
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Logger)
+#include "tst_logger.moc"
