@@ -31,7 +31,8 @@ bool LogSink::start(const QString &path, int period, bool append, QString *why, 
 {
     m_path = path;
     m_options = options;
-    m_on = writeLogHeader(logFileAt(m_path, m_options.rotation, nowMs), append, why, logHeader(options.clock));
+    m_file = logFileAt(m_path, m_options.rotation, nowMs);
+    m_on = writeLogHeader(m_file, append, why, logHeader(options.clock));
     m_period = period;
     m_countdown = 2 * m_period + 1;
     m_written = 0;
@@ -45,11 +46,14 @@ bool LogSink::step(const ReadoutTexts &texts, qint64 nowMs)
         QByteArray record = logRecord(texts);
         if (m_options.clock)
             record += ',' + clockText(nowMs);
-        const bool reopen = m_options.reopen || m_options.rotation != LogOptions::Rotation::None;
+        // The first record of a rotation's new file brings the header.
+        const QString file = logFileAt(m_path, m_options.rotation, nowMs);
+        const bool header = m_options.reopen || file != m_file;
         // A record that cannot be written whole waits for the next pass,
         // with the countdown held where it is.
-        if (!appendLogRecord(logFileAt(m_path, m_options.rotation, nowMs), record, reopen ? logHeader(m_options.clock) : QByteArray()))
+        if (!appendLogRecord(file, record, header ? logHeader(m_options.clock) : QByteArray()))
             return false;
+        m_file = file;
         wrote = true;
         ++m_written;
     }

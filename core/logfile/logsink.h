@@ -19,8 +19,8 @@ struct LogOptions {
     // A ninth column with the local date and time of the record.
     bool clock = false;
     // A file that is gone or empty when a record falls due (moved away,
-    // deleted, emptied by logrotate) gets the header again first. A new
-    // file of a rotation always does.
+    // deleted, emptied by logrotate) gets the header again first. The
+    // first record of a rotation's new file always brings it.
     bool reopen = false;
 };
 
@@ -45,6 +45,7 @@ public:
 
 private:
     QString m_path;
+    QString m_file;  // the file of the last record, or of start()
     LogOptions m_options;
     int m_period = 1;
     int m_countdown = 0; // passes down to the next record
