@@ -116,7 +116,7 @@ int main(int argc, char **argv)
     }
     std::printf("%-10s %10s %10s %14s\n", "logs", "rows", "wall s", "peak memory");
     for (int k = 0; k < 2; ++k)
-        std::printf("%-10s %10lld %10.2f %11.1f MB\n", k == 0 ? "3 days" : "30 days", sizes[k], runs[k].seconds,
+        std::printf("%-10s %10lld %10.2f %10.1f MiB\n", k == 0 ? "3 days" : "30 days", sizes[k], runs[k].seconds,
                     double(runs[k].peakKiB) / 1024);
     std::printf("30 days / 3 days: rows x%.1f, time x%.2f, peak memory x%.2f\n", double(sizes[1]) / double(sizes[0]),
                 runs[1].seconds / runs[0].seconds, double(runs[1].peakKiB) / double(runs[0].peakKiB));
