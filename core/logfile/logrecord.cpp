@@ -14,11 +14,9 @@
 namespace quelmar {
 
 const char kLogHeader[] = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power";
-const char kClockHeader[] = ",Local Time";
-
 QByteArray logHeader(bool clock)
 {
-    return clock ? QByteArray(kLogHeader) + kClockHeader : QByteArray(kLogHeader);
+    return clock ? QByteArray(kLogHeader) + ",Local Time" : QByteArray(kLogHeader);
 }
 
 QByteArray logRecord(const ReadoutTexts &t)

@@ -11,10 +11,9 @@ struct ReadoutTexts;
 
 // The first line of every log, without its line end.
 extern const char kLogHeader[];
-// What a log with the clock column adds to that line.
-extern const char kClockHeader[];
 
-// The header of a log with or without the clock column.
+// The header of a log with or without the clock column, which adds
+// ",Local Time".
 QByteArray logHeader(bool clock);
 
 // One record: the eight number texts of a readout pass, comma-separated,
