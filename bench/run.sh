@@ -4,6 +4,7 @@
 #   the widget-free work of a poll (frames, replies, texts, log records),
 #   one poll cycle through the window,
 #   a day of logging driven directly,
+#   a report over a month of one-second logs,
 #   the program side by side with the toolkit's floor (bench/compare.sh,
 #   which takes the arguments given here).
 # Installs what is missing like scripts/run.sh, builds for Release, and
@@ -33,6 +34,9 @@ echo "== One poll cycle through the window (median of 5)"
 echo
 echo "== A day of logging"
 "$BENCH_BUILD/bench/quelmar-logday"
+echo
+echo "== A report over a month of logs"
+"$BENCH_BUILD/bench/quelmar-bench-report"
 echo
 echo "== Side by side with the toolkit's floor"
 "$ROOT/bench/compare.sh" --build "$BENCH_BUILD" "$@"

@@ -256,7 +256,7 @@ void ChartTab::redraw()
     v.timeAxis->setRange(double(from), double(to));
     // Each label change lays the axis out again: only when the ticks move.
     const QList<TimeTick> ticks =
-        h.isEmpty() ? QList<TimeTick>() : timeTicks(from, to, !log, std::max(2, columns / kPixelsPerTick));
+        h.isEmpty() ? QList<TimeTick>() : timeTicks(from, to, !log || log->clock, std::max(2, columns / kPixelsPerTick));
     if (ticks != v.ticks) {
         for (const QString &label : v.timeAxis->categoriesLabels())
             v.timeAxis->remove(label);

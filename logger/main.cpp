@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-log: logs the meter's readings to a CSV file without a window,
 // the same records the window's Data Logging tab writes, for days on a
-// small computer next to the appliance, over SSH or as a service.
+// small computer next to the appliance, over SSH or as a service; and
+// reports what such logs add up to.
 #include "options.h"
 
+#include "core/logfile/logreader.h"
 #include "core/logfile/logrecord.h"
 #include "core/measure/readouttext.h"
+#include "core/report/logreport.h"
 #include "core/session/metersession.h"
 #include "core/settings/settingskeys.h"
 #include "core/version.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -23,17 +27,52 @@
 
 namespace {
 
+using namespace quelmar;
+
 int usage(const QString &why)
 {
     std::fprintf(stderr, "quelmar-log: %s\nTry --help.\n", qPrintable(why));
-    return quelmar::ExitUsage;
+    return ExitUsage;
+}
+
+int report(const LoggerOptions &o)
+{
+    LogReport r;
+    QString why;
+    if (!makeReport(o.files, r, &why)) {
+        std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
+        return ExitNoFile;
+    }
+    const QString notes = reportNotes(r);
+    if (o.csv) {
+        std::fputs(qPrintable(reportCsv(r, o.cents)), stdout);
+        std::fputs(qPrintable(notes), stderr);
+    } else {
+        std::fputs(qPrintable(reportTable(r, o.cents)), stdout);
+        if (!notes.isEmpty())
+            std::fputs(qPrintable(QLatin1Char('\n') + notes), stdout);
+    }
+    return ExitDone;
+}
+
+// Appending rows of the other kind would leave a file that cannot all be
+// read back: true, after saying so, when `path` is a log of the other kind.
+bool otherKind(const QString &path, bool clock)
+{
+    QFile existing(path);
+    const bool opened = existing.open(QIODevice::ReadOnly);
+    const LogRows rows(existing);
+    if (!opened || rows.status() != LogContents::Loaded || rows.hasClock() == clock)
+        return false;
+    std::fprintf(stderr, "quelmar-log: %s is a log %s the clock column; %s --clock to append to it\n",
+                 qPrintable(path), rows.hasClock() ? "with" : "without", rows.hasClock() ? "add" : "leave out");
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    using namespace quelmar;
     // SIGINT and SIGTERM are read from a descriptor in the event loop, so
     // the record in progress is written whole before the loop sees them.
     // Blocked before anything else runs, so every thread inherits the mask.
@@ -63,6 +102,8 @@ int main(int argc, char *argv[])
         return ExitDone;
     case LoggerOptions::Error:
         return usage(o.text);
+    case LoggerOptions::Report:
+        return report(o);
     case LoggerOptions::Run:
         break;
     }
@@ -70,16 +111,29 @@ int main(int argc, char *argv[])
     if (port.isEmpty())
         return usage(QStringLiteral("no --port given and none remembered"));
 
-    const qint64 held = countLogRecords(o.file);
-    if (!o.append && held > 0) {
-        std::fprintf(stderr, "quelmar-log: %s already holds %lld readings; use --append to add to it\n",
-                     qPrintable(o.file), held);
-        return ExitNoFile;
-    }
     // No chart to feed: a day of history would only hold memory.
     MeterSession session(nullptr, 1);
+    if (qEnvironmentVariableIsSet(kClockVariable)) {
+        std::function<qint64()> clock;
+        if (!clockFrom(qEnvironmentVariable(kClockVariable), clock))
+            return usage(QStringLiteral("%1 must be a date and time such as 2026-03-28T22:00:00+01:00, "
+                                        "optionally with ,RATE")
+                             .arg(QLatin1String(kClockVariable)));
+        session.setClock(clock);
+    }
+
+    const QString file = o.files.first();
+    const QString first = logFileAt(file, o.log.rotation, session.now());
+    const qint64 held = countLogRecords(first);
+    if (!o.append && held > 0) {
+        std::fprintf(stderr, "quelmar-log: %s already holds %lld readings; use --append to add to it\n",
+                     qPrintable(first), held);
+        return ExitNoFile;
+    }
+    if (o.append && held > 0 && otherKind(first, o.log.clock))
+        return ExitNoFile;
     QString why;
-    if (!session.log().start(o.file, o.period, o.append, &why)) {
+    if (!session.log().start(file, o.period, o.append, &why, o.log, session.now())) {
         std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
         return ExitNoFile;
     }

@@ -2,6 +2,10 @@
 #include "options.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
+#include <QElapsedTimer>
+
+#include <cmath>
 
 namespace quelmar {
 
@@ -25,6 +29,21 @@ qint64 durationMs(const QString &text)
     return digits.toLongLong() * seconds[unit] * 1000;
 }
 
+bool clockFrom(const QString &text, std::function<qint64()> &clock)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    const QDateTime start = QDateTime::fromString(parts.first(), Qt::ISODate);
+    bool ok = parts.size() <= 2;
+    const double rate = parts.size() == 2 ? parts[1].toDouble(&ok) : 1.0;
+    if (!start.isValid() || !ok || !(rate > 0 && rate <= 1e6))
+        return false;
+    QElapsedTimer since;
+    since.start();
+    const qint64 startMs = start.toMSecsSinceEpoch();
+    clock = [=] { return startMs + qint64(double(since.nsecsElapsed()) / 1e6 * rate); };
+    return true;
+}
+
 LoggerOptions parseLoggerOptions(const QStringList &arguments)
 {
     LoggerOptions o;
@@ -38,10 +57,19 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
     p.setApplicationDescription(QStringLiteral(
         "Logs the Quelmar meter's readings to FILE ('-' for standard output) without a window:\n"
         "a poll every 500 ms, a record every period, the same CSV as the window's log.\n"
-        "A lost or missing port is tried again every 2 seconds. SIGINT or SIGTERM ends it\n"
-        "after the record in progress.\n\n"
+        "A lost or missing port is tried again every 2 seconds. A log file that is moved\n"
+        "away, deleted or emptied starts again with its header at the next record.\n"
+        "SIGINT or SIGTERM ends it after the record in progress.\n\n"
+        "quelmar-log --report [--cents C] [--csv] FILE... logs nothing: it reads the logs\n"
+        "(in any order, rotated or not) and prints per day (per log for logs without the\n"
+        "clock column) and in total: readings, energy in kWh (the meter's counter, and\n"
+        "across a clear the integral of power), cost, the lowest, mean and highest power,\n"
+        "standby power (the mean of the lowest 5% of readings) and the share of readings\n"
+        "above standby (over twice it and over 1 W above it).\n"
+        "Rows that cannot be read are counted and named, never guessed.\n\n"
         "Exit codes: 0 done, 2 usage error, 3 the port never opened within --duration,\n"
-        "4 the file cannot be written or already holds records (without --append)."));
+        "4 the file cannot be written or already holds records (without --append);\n"
+        "with --report, 4 a FILE cannot be read or is not a log."));
     p.addVersionOption();
     p.addOptions({
         {{"h", "help"}, "Show this help and exit."},
@@ -50,6 +78,14 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         {"clear", "Clear the meter's data first."},
         {"duration", "Stop after TIME: seconds, or a number with s, m, h or d.", "TIME"},
         {"append", "Add records to an existing log instead of refusing it."},
+        {"rotate", "Write NAME-YYYY-MM-DD.csv beside FILE (NAME.csv), a new file each local day, "
+                   "week (from Monday) or month, named after the day it starts.",
+         "daily|weekly|monthly"},
+        {"clock", "Add a ninth column: the local date and time with its UTC offset, "
+                  "e.g. 2026-03-29T03:00:00+02:00."},
+        {"report", "Report on the logs FILE... instead of logging."},
+        {"cents", "With --report: the tariff, for a cost column.", "C"},
+        {"csv", "With --report: CSV instead of a table."},
     });
     p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."));
     if (!p.parse(arguments))
@@ -63,10 +99,29 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         o.action = LoggerOptions::Version;
         return o;
     }
+    o.files = p.positionalArguments();
 
-    if (p.positionalArguments().size() != 1)
+    if (p.isSet(QStringLiteral("report"))) {
+        for (const char *option : {"port", "period", "clear", "duration", "append", "rotate", "clock"}) {
+            if (p.isSet(QLatin1String(option)))
+                return error(QStringLiteral("--report takes only --cents and --csv, not --%1").arg(QLatin1String(option)));
+        }
+        if (o.files.isEmpty())
+            return error(QStringLiteral("give the logs to report on"));
+        bool ok = true;
+        if (p.isSet(QStringLiteral("cents")))
+            o.cents = p.value(QStringLiteral("cents")).toDouble(&ok);
+        if (!ok || !std::isfinite(o.cents) || (p.isSet(QStringLiteral("cents")) && o.cents < 0))
+            return error(QStringLiteral("--cents must be a number of cents per kWh, 0 or more"));
+        o.csv = p.isSet(QStringLiteral("csv"));
+        o.action = LoggerOptions::Report;
+        return o;
+    }
+    if (p.isSet(QStringLiteral("cents")) || p.isSet(QStringLiteral("csv")))
+        return error(QStringLiteral("--cents and --csv go with --report"));
+
+    if (o.files.size() != 1)
         return error(QStringLiteral("give exactly one FILE"));
-    o.file = p.positionalArguments().first();
     bool ok = true;
     if (p.isSet(QStringLiteral("period")))
         o.period = p.value(QStringLiteral("period")).toInt(&ok);
@@ -81,6 +136,19 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         return error(QStringLiteral("--port needs a port name"));
     o.clear = p.isSet(QStringLiteral("clear"));
     o.append = p.isSet(QStringLiteral("append"));
+
+    // The logger re-creates a log that vanished; the window never needs to.
+    o.log.reopen = true;
+    o.log.clock = p.isSet(QStringLiteral("clock"));
+    if (p.isSet(QStringLiteral("rotate"))) {
+        const QStringList names{"daily", "weekly", "monthly"};
+        const qsizetype r = names.indexOf(p.value(QStringLiteral("rotate")));
+        if (r < 0)
+            return error(QStringLiteral("--rotate must be daily, weekly or monthly"));
+        if (o.files.first() == QLatin1String("-"))
+            return error(QStringLiteral("--rotate needs a file name, not -"));
+        o.log.rotation = LogOptions::Rotation(r + 1);
+    }
     return o;
 }
 

@@ -3,8 +3,12 @@
 // exit codes it promises.
 #pragma once
 
+#include "core/logfile/logsink.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace quelmar {
 
@@ -12,15 +16,18 @@ namespace quelmar {
 enum LoggerExit { ExitDone = 0, ExitUsage = 2, ExitNoPort = 3, ExitNoFile = 4 };
 
 struct LoggerOptions {
-    enum Action { Run, Help, Version, Error };
+    enum Action { Run, Report, Help, Version, Error };
     Action action = Run;
     QString text;          // Help: the help text; Error: what was wrong
     QString port;          // empty: the port the window remembers
-    QString file;          // "-" for standard output
+    QStringList files;     // Run: the one log ("-" for standard output); Report: the logs
     int period = 1;        // seconds between records
     qint64 durationMs = 0; // 0: until stopped
     bool clear = false;
     bool append = false;
+    LogOptions log;        // rotation and the clock column
+    double cents = -1;     // Report: the tariff; -1 for none
+    bool csv = false;      // Report: CSV instead of a table
 };
 
 // `arguments` as QCoreApplication::arguments() gives them, program first.
@@ -29,5 +36,14 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments);
 // "90", "90s", "15m", "2h" or "3d" in milliseconds; -1 when it is none of
 // them.
 qint64 durationMs(const QString &text);
+
+// The environment variable that sets the clock the logger writes by, for
+// trying rotation without waiting for midnight.
+inline constexpr char kClockVariable[] = "QUELMAR_LOG_CLOCK";
+
+// "2026-03-28T22:00:00+01:00" or the same with ",RATE": a clock (ms since
+// the epoch) that starts there now and runs RATE times as fast as real
+// time. False when the text is neither.
+bool clockFrom(const QString &text, std::function<qint64()> &clock);
 
 } // namespace quelmar

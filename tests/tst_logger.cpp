@@ -18,14 +18,18 @@ QString summary(const quelmar::LoggerOptions &o)
         return QStringLiteral("version");
     case quelmar::LoggerOptions::Error:
         return QStringLiteral("error: ") + o.text;
+    case quelmar::LoggerOptions::Report:
+        return QStringLiteral("report %1 cents=%2%3").arg(o.files.join(',')).arg(o.cents).arg(o.csv ? " csv" : "");
     case quelmar::LoggerOptions::Run:
         break;
     }
-    return QStringLiteral("%1 port=%2 period=%3 ms=%4%5%6")
-        .arg(o.file, o.port)
+    return QStringLiteral("%1 port=%2 period=%3 ms=%4%5%6 rotate=%7%8")
+        .arg(o.files.join(','), o.port)
         .arg(o.period)
         .arg(o.durationMs)
-        .arg(o.clear ? " clear" : "", o.append ? " append" : "");
+        .arg(o.clear ? " clear" : "", o.append ? " append" : "")
+        .arg(int(o.log.rotation))
+        .arg(o.log.clock ? " clock" : "");
 }
 
 } // namespace
@@ -41,21 +45,21 @@ private slots:
         QTest::addColumn<QString>("parsed");
         const QString badDuration = "error: --duration must be seconds, or a number with s, m, h or d";
         const QString badPeriod = "error: --period must be a whole number from 1 to 99";
-        QTest::newRow("defaults") << QStringList{"log.csv"} << "log.csv port= period=1 ms=0";
+        QTest::newRow("defaults") << QStringList{"log.csv"} << "log.csv port= period=1 ms=0 rotate=0";
         QTest::newRow("everything") << QStringList{"--port", "ttyUSB0", "--period", "99", "--clear", "--append", "-"}
-                                    << "- port=ttyUSB0 period=99 ms=0 clear append";
-        QTest::newRow("seconds") << QStringList{"--duration", "90", "x"} << "x port= period=1 ms=90000";
-        QTest::newRow("s") << QStringList{"--duration", "90s", "x"} << "x port= period=1 ms=90000";
-        QTest::newRow("m") << QStringList{"--duration", "15m", "x"} << "x port= period=1 ms=900000";
-        QTest::newRow("h") << QStringList{"--duration", "2h", "x"} << "x port= period=1 ms=7200000";
-        QTest::newRow("d") << QStringList{"--duration", "3d", "x"} << "x port= period=1 ms=259200000";
+                                    << "- port=ttyUSB0 period=99 ms=0 clear append rotate=0";
+        QTest::newRow("seconds") << QStringList{"--duration", "90", "x"} << "x port= period=1 ms=90000 rotate=0";
+        QTest::newRow("s") << QStringList{"--duration", "90s", "x"} << "x port= period=1 ms=90000 rotate=0";
+        QTest::newRow("m") << QStringList{"--duration", "15m", "x"} << "x port= period=1 ms=900000 rotate=0";
+        QTest::newRow("h") << QStringList{"--duration", "2h", "x"} << "x port= period=1 ms=7200000 rotate=0";
+        QTest::newRow("d") << QStringList{"--duration", "3d", "x"} << "x port= period=1 ms=259200000 rotate=0";
         QTest::newRow("nine digits of days") << QStringList{"--duration", "999999999d", "x"}
-                                             << "x port= period=1 ms=86399999913600000";
+                                             << "x port= period=1 ms=86399999913600000 rotate=0";
         QTest::newRow("ten digits") << QStringList{"--duration", "1234567890", "x"} << badDuration;
         QTest::newRow("unknown unit") << QStringList{"--duration", "5w", "x"} << badDuration;
         QTest::newRow("unit alone") << QStringList{"--duration", "m", "x"} << badDuration;
         QTest::newRow("sign") << QStringList{"--duration", "+5", "x"} << badDuration;
-        QTest::newRow("period 1") << QStringList{"--period", "1", "x"} << "x port= period=1 ms=0";
+        QTest::newRow("period 1") << QStringList{"--period", "1", "x"} << "x port= period=1 ms=0 rotate=0";
         QTest::newRow("period 0") << QStringList{"--period", "0", "x"} << badPeriod;
         QTest::newRow("period 100") << QStringList{"--period", "100", "x"} << badPeriod;
         QTest::newRow("period 1.5") << QStringList{"--period", "1.5", "x"} << badPeriod;
@@ -63,6 +67,14 @@ private slots:
         QTest::newRow("two files") << QStringList{"a", "b"} << "error: give exactly one FILE";
         QTest::newRow("empty port") << QStringList{"--port", "", "x"} << "error: --port needs a port name";
         QTest::newRow("unknown option") << QStringList{"--colour", "x"} << "error: Unknown option 'colour'.";
+        QTest::newRow("weekly with clock") << QStringList{"--rotate", "weekly", "--clock", "x"} << "x port= period=1 ms=0 rotate=2 clock";
+        QTest::newRow("rotate hourly") << QStringList{"--rotate", "hourly", "x"} << "error: --rotate must be daily, weekly or monthly";
+        QTest::newRow("report") << QStringList{"--report", "--cents", "30.5", "--csv", "a", "b"} << "report a,b cents=30.5 csv";
+        QTest::newRow("report, no tariff") << QStringList{"--report", "a"} << "report a cents=-1";
+        QTest::newRow("report, negative tariff") << QStringList{"--report", "--cents", "-1", "a"}
+                                                 << "error: --cents must be a number of cents per kWh, 0 or more";
+        QTest::newRow("report, no logs") << QStringList{"--report"} << "error: give the logs to report on";
+        QTest::newRow("tariff without report") << QStringList{"--cents", "30", "x"} << "error: --cents and --csv go with --report";
         QTest::newRow("--help") << QStringList{"--help", "--period", "0"} << "help";
         QTest::newRow("--version") << QStringList{"--version"} << "version";
     }

@@ -76,6 +76,15 @@ QList<QPointF> chartPoints(const ReadingHistory &h, int first, Series s, double 
     return points;
 }
 
+double energyBetween(double counterStep, bool afterClear, double powerBefore, double powerAfter, qint64 ms)
+{
+    if (!afterClear && std::isfinite(counterStep) && counterStep >= 0)
+        return counterStep;
+    // W times ms over 3600 is mWh.
+    const double e = (powerBefore + powerAfter) / 2 * double(ms) / 3600;
+    return std::isfinite(e) ? e : 0.0;
+}
+
 SpanStats spanStats(const ReadingHistory &h, int first, Series s)
 {
     SpanStats st;
@@ -93,16 +102,8 @@ SpanStats spanStats(const ReadingHistory &h, int first, Series s)
         }
         if (i == first)
             continue;
-        const double step = h.energyStepAt(i);
-        if (!h.afterClearAt(i) && std::isfinite(step) && step >= 0) {
-            st.energy += step;
-        } else {
-            // W times ms over 3600 is mWh.
-            const double power = h.valueAt(i - 1, Series::RealPower) + h.valueAt(i, Series::RealPower);
-            const double e = power / 2 * double(h.timeAt(i) - h.timeAt(i - 1)) / 3600;
-            if (std::isfinite(e))
-                st.energy += e;
-        }
+        st.energy += energyBetween(h.energyStepAt(i), h.afterClearAt(i), h.valueAt(i - 1, Series::RealPower),
+                                   h.valueAt(i, Series::RealPower), h.timeAt(i) - h.timeAt(i - 1));
     }
     if (st.count > 0)
         st.mean = sum / st.count;
@@ -154,9 +155,11 @@ QList<TimeTick> timeTicks(qint64 fromMs, qint64 toMs, bool clockTime, int maxTic
     qint64 t = ((fromMs + offset + step - 1) / step) * step - offset;
     for (; t <= toMs && ticks.size() < maxTicks; t += step) {
         QString label;
+        // Ticks a day or more apart all fall at midnight: they name the day.
         if (clockTime)
             label = QDateTime::fromMSecsSinceEpoch(t).toString(step < kMinute ? QStringLiteral("HH:mm:ss")
-                                                                                : QStringLiteral("HH:mm"));
+                                                               : step < kDay  ? QStringLiteral("HH:mm")
+                                                                              : QStringLiteral("yyyy-MM-dd"));
         else
             label = elapsedText(double(t / kSecond));
         ticks << TimeTick{t, label};

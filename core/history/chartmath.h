@@ -54,11 +54,14 @@ struct SpanStats {
     double energy = 0;    // mWh used between the span's first and last reading
 };
 
+// mWh used between two readings `ms` apart: the step of the meter's counter
+// where it ran on; across a clear, or where the counter went back without
+// one (a meter unplugged, a log of several runs), the integral of real power
+// between the two readings instead.
+double energyBetween(double counterStep, bool afterClear, double powerBefore, double powerAfter, qint64 ms);
+
 // Statistics of series `s` over the readings from `first` to the newest.
-// The energy follows the meter's counter from one reading to the next
-// where it runs on; across a clear, or where the counter went back without
-// one (a meter unplugged, a log of several runs), it takes the integral of
-// real power between the two readings instead.
+// The energy is energyBetween() each reading and the one before.
 SpanStats spanStats(const ReadingHistory &h, int first, Series s);
 
 // "Min 2.000 W  Mean 41.333 W  Max 480.000 W  Energy 1.234 Wh", in the
@@ -73,8 +76,9 @@ struct TimeTick {
 };
 
 // At most `maxTicks` ticks at round times within [fromMs, toMs]: local clock
-// times ("14:05", or "14:05:30" for ticks under a minute apart), or for a
-// log, elapsed times ("01:30:00").
+// times ("14:05", or "14:05:30" for ticks under a minute apart, or
+// "2026-03-29" for ticks a day or more apart), or for a log without clock
+// times, elapsed times ("01:30:00").
 QList<TimeTick> timeTicks(qint64 fromMs, qint64 toMs, bool clockTime, int maxTicks);
 
 } // namespace quelmar

@@ -4,6 +4,7 @@
 #include "core/logfile/logrecord.h"
 
 #include <QByteArrayView>
+#include <QDate>
 #include <QFile>
 
 #include <charconv>
@@ -72,20 +73,54 @@ bool parseNumber(QByteArrayView f, double &value)
     return ec == std::errc() && ptr == end && std::isfinite(value);
 }
 
-bool parseRecord(QByteArrayView line, qint64 &seconds, Reading &r)
+// A number of exactly `n` digits.
+bool digits(QByteArrayView f, qsizetype at, int n, int &value)
 {
-    QByteArrayView f[8];
+    value = 0;
+    for (qsizetype i = at; i < at + n; ++i) {
+        if (f[i] < '0' || f[i] > '9')
+            return false;
+        value = value * 10 + (f[i] - '0');
+    }
+    return true;
+}
+
+// The clock column as clockText() writes it, "2026-03-29T03:00:00+02:00":
+// the instant, and the local date as written.
+bool parseClock(QByteArrayView f, qint64 &ms, int &localDay)
+{
+    int y, mo, d, h, mi, s, oh, om;
+    if (f.size() != 25 || f[4] != '-' || f[7] != '-' || f[10] != 'T' || f[13] != ':' || f[16] != ':'
+        || (f[19] != '+' && f[19] != '-') || f[22] != ':' || !digits(f, 0, 4, y) || !digits(f, 5, 2, mo)
+        || !digits(f, 8, 2, d) || !digits(f, 11, 2, h) || !digits(f, 14, 2, mi) || !digits(f, 17, 2, s)
+        || !digits(f, 20, 2, oh) || !digits(f, 23, 2, om) || h > 23 || mi > 59 || s > 59 || oh > 23 || om > 59)
+        return false;
+    const QDate date(y, mo, d);
+    if (!date.isValid())
+        return false;
+    localDay = int(date.toJulianDay());
+    const qint64 offset = (f[19] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+    // The Julian day of 1970-01-01 is 2440588.
+    ms = ((localDay - 2440588LL) * 86400 + h * 3600 + mi * 60 + s - offset) * 1000;
+    return true;
+}
+
+bool parseRecord(QByteArrayView line, bool clock, LogRow &row)
+{
+    const int columns = clock ? 9 : 8;
+    QByteArrayView f[9];
     int n = 0;
     qsizetype start = 0;
     for (qsizetype i = 0; i <= line.size(); ++i) {
         if (i < line.size() && line[i] != ',')
             continue;
-        if (n == 8)
+        if (n == columns)
             return false;
         f[n++] = line.sliced(start, i - start);
         start = i + 1;
     }
-    if (n != 8 || !parseTime(f[0], seconds))
+    qint64 seconds = 0;
+    if (n != columns || !parseTime(f[0], seconds))
         return false;
     double v[6];
     for (int k = 0; k < 6; ++k) {
@@ -93,9 +128,14 @@ bool parseRecord(QByteArrayView line, qint64 &seconds, Reading &r)
         if (!parseNumber(f[field], v[k]))
             return false;
     }
+    Reading &r = row.reading;
     if (f[6].compare("Lead", Qt::CaseInsensitive) == 0)
         r.lead = true;
-    else if (f[6].compare("lag", Qt::CaseInsensitive) != 0)
+    else if (f[6].compare("lag", Qt::CaseInsensitive) == 0)
+        r.lead = false;
+    else
+        return false;
+    if (clock && !parseClock(f[8], row.clockMs, row.localDay))
         return false;
     r.meterTime = double(seconds);
     r.energy = v[0];
@@ -117,41 +157,58 @@ LogContents readLog(const QString &path)
     return readLog(file);
 }
 
+LogRows::LogRows(QIODevice &device)
+    : m_device(device)
+{
+    bool tooLong = false;
+    if (!nextLine(m_device, m_line, tooLong))
+        m_line.clear();
+    // A spreadsheet that saved the file again may have put a byte order mark in front.
+    if (m_line.startsWith("\xEF\xBB\xBF"))
+        m_line.remove(0, 3);
+    if (tooLong)
+        return;
+    m_clock = m_line == logHeader(true);
+    if (m_clock || m_line == kLogHeader)
+        m_status = LogContents::Loaded;
+}
+
+bool LogRows::next(LogRow &row)
+{
+    if (m_status != LogContents::Loaded)
+        return false;
+    bool tooLong = false;
+    while (nextLine(m_device, m_line, tooLong)) {
+        if (m_line.isEmpty() && !tooLong)
+            continue;
+        row = LogRow();
+        if (!tooLong && parseRecord(m_line, m_clock, row))
+            return true;
+        ++m_skipped;
+    }
+    return false;
+}
+
 LogContents readLog(QIODevice &file)
 {
     LogContents log;
-    QByteArray line;
-    bool tooLong = false;
-    if (!nextLine(file, line, tooLong))
-        line.clear();
-    // A spreadsheet that saved the file again may have put a byte order mark in front.
-    if (line.startsWith("\xEF\xBB\xBF"))
-        line.remove(0, 3);
-    if (tooLong || line != kLogHeader) {
-        log.status = LogContents::NotALog;
-        return log;
-    }
-    log.status = LogContents::Loaded;
-
-    qint64 lastSeconds = -1;
+    LogRows rows(file);
+    log.status = rows.status();
+    log.clock = rows.hasClock();
+    double lastSeconds = -1;
     qint64 base = 0;  // ms added to the time column after it started again
-    while (nextLine(file, line, tooLong)) {
-        if (line.isEmpty() && !tooLong)
-            continue;
-        qint64 seconds = 0;
-        Reading r;
-        if (tooLong || !parseRecord(line, seconds, r)) {
-            ++log.skipped;
-            continue;
-        }
-        if (seconds < lastSeconds) {
+    LogRow row;
+    while (rows.next(row)) {
+        Reading &r = row.reading;
+        if (r.meterTime < lastSeconds) {
             base = log.readings.timeAt(log.readings.size() - 1);
             r.afterClear = true;
         }
-        lastSeconds = seconds;
-        r.timeMs = base + seconds * 1000;
+        lastSeconds = r.meterTime;
+        r.timeMs = log.clock ? row.clockMs : base + qint64(r.meterTime) * 1000;
         log.readings.add(r);
     }
+    log.skipped = rows.skipped();
     return log;
 }
 

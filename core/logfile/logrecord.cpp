@@ -3,15 +3,21 @@
 
 #include "core/measure/readouttext.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 
 namespace quelmar {
 
 const char kLogHeader[] = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power";
+QByteArray logHeader(bool clock)
+{
+    return clock ? QByteArray(kLogHeader) + ",Local Time" : QByteArray(kLogHeader);
+}
 
 QByteArray logRecord(const ReadoutTexts &t)
 {
@@ -25,6 +31,18 @@ QByteArray logRecord(const ReadoutTexts &t)
     line += t.lead ? "Lead," : "lag,";
     line += t.apparent.toLatin1();
     return line;
+}
+
+QByteArray clockText(qint64 ms)
+{
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms);
+    const QDate d = t.date();
+    const QTime h = t.time();
+    const int offset = t.offsetFromUtc() / 60;
+    const int away = std::abs(offset);
+    return QString::asprintf("%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", d.year(), d.month(), d.day(), h.hour(),
+                             h.minute(), h.second(), offset < 0 ? '-' : '+', away / 60, away % 60)
+        .toLatin1();
 }
 
 namespace {
@@ -52,12 +70,12 @@ bool openLog(QFile &file, const QString &path, QIODevice::OpenMode mode)
 
 } // namespace
 
-bool writeLogHeader(const QString &path, bool append, QString *why)
+bool writeLogHeader(const QString &path, bool append, QString *why, const QByteArray &header)
 {
     QFile file;
     const bool opened = !path.isEmpty() && openLog(file, path, append ? QIODevice::Append : QIODevice::Truncate);
     // Appending to a file that holds lines adds no second header.
-    if (opened && ((append && file.size() > 0) || writeLine(file, kLogHeader)))
+    if (opened && ((append && file.size() > 0) || writeLine(file, header)))
         return true;
     if (why) {
         *why = path.isEmpty() ? QStringLiteral("No file name selected!")
@@ -68,13 +86,16 @@ bool writeLogHeader(const QString &path, bool append, QString *why)
     return false;
 }
 
-bool appendLogRecord(const QString &path, const QByteArray &record)
+bool appendLogRecord(const QString &path, const QByteArray &record, const QByteArray &header)
 {
     QFile file;
     if (!openLog(file, path, QIODevice::Append))
         return false;
     const qint64 before = file.size();
-    if (writeLine(file, record))
+    // A log moved away, deleted or emptied under us starts again readable.
+    // Standard output and pipes have no size to go by.
+    const bool fresh = !header.isEmpty() && before == 0 && !file.isSequential() && path != QLatin1String("-");
+    if (writeLine(file, fresh ? header + '\n' + record : record))
         return true;
     // Never leave half a line behind: the next pass retries the record.
     file.resize(before);

@@ -12,9 +12,17 @@ struct ReadoutTexts;
 // The first line of every log, without its line end.
 extern const char kLogHeader[];
 
+// The header of a log with or without the clock column, which adds
+// ",Local Time".
+QByteArray logHeader(bool clock);
+
 // One record: the eight number texts of a readout pass, comma-separated,
 // no line end. The energy column is always in milliwatt-hours.
 QByteArray logRecord(const ReadoutTexts &t);
+
+// The clock column: `ms` since the epoch as the local date and time with its
+// offset from UTC, "2026-03-29T03:00:00+02:00", to the second.
+QByteArray clockText(qint64 ms);
 
 // "-" as a path is standard output, for each of these.
 //
@@ -24,12 +32,14 @@ QByteArray logRecord(const ReadoutTexts &t);
 // does not reach it whole; then `why`, when given, gets the text to show the
 // user: "No file name selected!" for an empty path, else the name and the
 // system's reason.
-bool writeLogHeader(const QString &path, bool append = false, QString *why = nullptr);
+bool writeLogHeader(const QString &path, bool append = false, QString *why = nullptr,
+                    const QByteArray &header = kLogHeader);
 
 // Appends `record` and a line end to `path`. The line lands whole or not at
 // all: after a failed or short write the file is cut back to its old length.
-// False when nothing was written.
-bool appendLogRecord(const QString &path, const QByteArray &record);
+// With a `header`, a regular file that is missing or empty gets it first, in
+// the same write. False when nothing was written.
+bool appendLogRecord(const QString &path, const QByteArray &record, const QByteArray &header = {});
 
 // How many lines of `path` a new log would replace: every line but a leading
 // header (a last line without its line end counts too). 0 for a file that is

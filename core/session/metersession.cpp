@@ -74,8 +74,10 @@ int MeterSession::poll()
 void MeterSession::pass(const Measurement &m)
 {
     const ReadoutTexts texts = readoutTexts(m);
-    m_log.step(texts);
-    m_history.add(m_clock(), m);
+    // One clock for the log's files and clock column and for the history.
+    const qint64 now = m_clock();
+    m_log.step(texts, now);
+    m_history.add(now, m);
     emit measured(m, texts);
 }
 

@@ -69,9 +69,10 @@ public:
     // measured().
     void pass(const Measurement &m);
 
-    // Milliseconds since the epoch for the history; the computer's clock
-    // unless a test sets another.
+    // Milliseconds since the epoch for the log and the history; the
+    // computer's clock unless a test sets another.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+    qint64 now() const { return m_clock(); }
 
 signals:
     void measured(const quelmar::Measurement &m, const quelmar::ReadoutTexts &texts);

@@ -1,0 +1,255 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Logs kept for months: files by day, week or month, a log moved away while
+// it is written, the clock column, the chart and the report reading it, and
+// the logger doing all of it against the simulated meter. Berlin's clock
+// changes of 29 March and 25 October 2026 make the daylight-saving rows.
+// Every expected figure was worked out by hand.
+#include "chart/charttab.h"
+#include "core/logfile/logsink.h"
+#include "core/measure/measurement.h"
+#include "core/measure/readouttext.h"
+#include "core/report/logreport.h"
+#include "testsupport.h"
+
+#include <QCategoryAxis>
+#include <QChartView>
+#include <QComboBox>
+#include <QPushButton>
+#include <QtTest>
+
+#include <csignal>
+#include <ctime>
+
+namespace {
+
+const QByteArray kHeader = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power";
+const QByteArray kClockHeader = kHeader + ",Local Time";
+const QByteArray kRow = "00:00:10,1.000,120.000,230.00,0.580,0.900,lag,133.333";
+
+QByteArray contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class tst_LogFiles : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir;
+    // A folder of its own for each row, made and made current.
+    QString folder() const
+    {
+        const QString path = dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + '-' + QTest::currentDataTag());
+        return QDir().mkpath(path) && QDir::setCurrent(path) ? path : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        QVERIFY(dir.isValid());
+        useSettingsFolder(dir.path());
+    }
+
+    // The sink on log.csv with a record at each time of `steps`; "append"
+    // starts it again with --append, "move" and "empty" do that to log.csv.
+    // Each file then: its name, "headless" without its header, and the last
+    // field of each record.
+    void files_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("files");
+        const QString a = "2026-03-28T23:59:59+01:00", b = "2026-03-29T00:00:00+01:00";
+        QTest::newRow("daily, spring forward") << 1 << "clock" << "2026-03-29T01:59:59+01:00 2026-03-29T03:00:00+02:00 2026-03-29T23:59:59+02:00 2026-03-30T00:00:00+02:00"
+                                               << "log-2026-03-29.csv 2026-03-29T01:59:59+01:00 2026-03-29T03:00:00+02:00 2026-03-29T23:59:59+02:00 | log-2026-03-30.csv 2026-03-30T00:00:00+02:00";
+        QTest::newRow("daily, fall back") << 1 << "clock" << "2026-10-25T02:30:00+02:00 2026-10-25T02:30:00+01:00 2026-10-25T23:59:59+01:00 2026-10-26T00:00:00+01:00"
+                                          << "log-2026-10-25.csv 2026-10-25T02:30:00+02:00 2026-10-25T02:30:00+01:00 2026-10-25T23:59:59+01:00 | log-2026-10-26.csv 2026-10-26T00:00:00+01:00";
+        QTest::newRow("weekly from Monday, no clock") << 2 << "" << "2026-03-29T23:59:59+02:00 2026-03-30T00:00:00+02:00" << "log-2026-03-23.csv 133.333 | log-2026-03-30.csv 133.333";
+        QTest::newRow("monthly") << 3 << "clock" << "2026-03-31T23:59:59+02:00 2026-04-01T00:00:00+02:00"
+                                 << "log-2026-03-01.csv 2026-03-31T23:59:59+02:00 | log-2026-04-01.csv 2026-04-01T00:00:00+02:00";
+        QTest::newRow("midnight, restart with --append") << 1 << "clock" << "2026-03-28T23:00:00+01:00 append " + a + ' ' + b
+                                               << "log-2026-03-28.csv 2026-03-28T23:00:00+01:00 " + a + " | log-2026-03-29.csv " + b;
+        QTest::newRow("moved away") << 0 << "reopen" << a + " move " + b << "log.csv 133.333 | old.csv 133.333";
+        QTest::newRow("emptied") << 0 << "clock reopen" << a + " empty " + b << "log.csv " + b;
+        // The window's log adds no second header, wherever its file went.
+        QTest::newRow("the window's log moved") << 0 << "" << a + " move " + b << "log.csv headless 133.333 | old.csv 133.333";
+    }
+    void files()
+    {
+        QFETCH(int, rotation);
+        QFETCH(QString, options);
+        QFETCH(QString, steps);
+        const QString path = folder() + "/log.csv";
+        const double vals[10] = {0, 0, 10, 1200, 120000, 230000000, 580000, 1, 900000, 133333};
+        const quelmar::ReadoutTexts texts = quelmar::readoutTexts(quelmar::Measurement::fromArray(vals));
+        const bool clock = options.contains("clock");
+        quelmar::LogSink sink;
+        bool start = true, append = false;
+        for (const QString &step : steps.split(' ')) {
+            const qint64 ms = QDateTime::fromString(step, Qt::ISODate).toMSecsSinceEpoch();
+            if (std::exchange(start, false))
+                QVERIFY(sink.start(path, 1, append, nullptr, {quelmar::LogOptions::Rotation(rotation), clock, options.contains("reopen")}, ms));
+            if (step == "move" || step == "empty")
+                QVERIFY(step == "move" ? QFile::rename(path, "old.csv") : QFile::resize(path, 0));
+            start = append = step == "append";
+            // A record on every second pass.
+            QVERIFY(start || step.size() < 20 || (!sink.step(texts, ms) && sink.step(texts, ms)));
+        }
+        QString files;
+        for (const QString &name : QDir().entryList(QDir::Files, QDir::Name)) {
+            const QByteArray text = contents(name), header = clock ? kClockHeader : kHeader;
+            files += (files.isEmpty() ? "" : " | ") + name + (text.startsWith(header + '\n') ? "" : " headless");
+            for (const QByteArray &line : text.split('\n'))
+                files += line.startsWith("00:") ? ' ' + line.split(',').last() : "";
+        }
+        QTEST(files, "files");
+    }
+
+    // Open Log… on a log, all of it shown: the time axis has labels, each
+    // matching the pattern.
+    void chartAxis_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("labels");
+        const QByteArray row = "\n" + kRow + ',';
+        QTest::newRow("two hours") << kClockHeader + row + "2026-03-29T10:00:00+02:00" + row + "2026-03-29T12:00:00+02:00\n" << "1[0-2]:[0-5]\\d";
+        QTest::newRow("three weeks") << kClockHeader + row + "2026-03-20T00:00:00+01:00" + row + "2026-04-09T00:00:00+02:00\n" << "2026-0[34]-\\d\\d";
+        QTest::newRow("no clock column") << kHeader + "\n" + kRow + "\n02:00:00,2.000,1,230,0.5,0.9,lag,1\n" << "0[0-2]:[0-5]\\d:[0-5]\\d";
+    }
+    void chartAxis()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, labels);
+        QVERIFY(write(folder() + "/log.csv", content));
+        quelmar::ReadingHistory session;
+        quelmar::ChartTab tab(session);
+        tab.show();
+        ModalWatcher watcher;
+        watcher.setFileAnswer(folder() + "/log.csv");
+        tab.findChild<QComboBox *>("chartSpan")->setCurrentIndex(3);  // All
+        tab.findChild<QPushButton *>("chartOpenLog")->click();
+        const QString shown = qobject_cast<QCategoryAxis *>(tab.findChild<QChartView *>()->chart()->axes(Qt::Horizontal)[0])->categoriesLabels().join(' ');
+        QVERIFY2(QRegularExpression("^(" + labels + ")( (" + labels + "))*$").match(shown).hasMatch(), qPrintable(shown));
+    }
+
+    // quelmar-log with the logs written first (each its name, a line end and
+    // its lines): its exit code, and when it is 0, its standard output and
+    // error.
+    void command_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QList<QByteArray>>("logs");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        // The README's worked example, which the user guide repeats: "$ cat NAME"
+        // and the lines under it make a log, "$ quelmar-log ..." prints the lines under it.
+        const auto example = [](const QString &document) {
+            const QString text = QString::fromUtf8(contents(SOURCE_DIR "/" + document));
+            const qsizetype from = text.indexOf("    $ cat ");
+            QString block = text.mid(from, text.indexOf(QRegularExpression("\n\n[^ \n]"), from) + 1 - from);
+            return block.remove(QRegularExpression("^    ", QRegularExpression::MultilineOption)).split("$ ", Qt::SkipEmptyParts);
+        };
+        const QStringList steps = example("README.md");
+        QCOMPARE(example("docs/USER.md"), steps);
+        QTest::newRow("the README's example") << steps.value(2).section('\n', 0, 0).split(' ').mid(1)
+                                              << QList<QByteArray>{steps.value(0).mid(4).toUtf8(), steps.value(1).mid(4).toUtf8()} << 0
+                                              << steps.value(2).section('\n', 1);
+        const QStringList log{"--port", "/nonexistent/tty", "--duration", "1"};
+        const QList<QByteArray> plain{"a.csv\n" + kHeader + "\n" + kRow + "\n", "b.csv\nTime\n"};
+        // Given backwards, a.csv twice. Across the meter's restart, the counter
+        // up but the time back, (1.3 W + 36 W) / 2 for 18 s is 93.25 mWh, on the
+        // 29th; across c.csv's clear (36 W + 72 W) / 2 for the 5 s since it is
+        // 75 mWh. Above standby is over twice it and 1 W above it: 72 W is not
+        // above 36 W, 1.3 W is not above 0.5 W.
+        QTest::newRow("days, a restart, a clear, a bad clock, a log twice")
+            << QStringList{"--report", "--csv", "--cents", "40", "b.csv", "a.csv", "c.csv", "a.csv"}
+            << QList<QByteArray>{"a.csv\n" + kClockHeader + "\n00:01:40,1.000,0.500,230.00,0.002,0.900,lag,0.556,2026-03-28T23:59:50+01:00\n"
+                                                "00:01:45,1.700,1.300,230.00,0.006,0.900,lag,1.444,2026-03-28T23:59:55+01:00\n"
+                                                "00:01:50,2.400,1.300,230.00,0.006,0.900,lag,1.444,2026-02-29T00:00:00+01:00\n",
+                                 "b.csv\n" + kClockHeader + "\n00:00:13,40.000,36.000,230.00,0.174,0.900,lag,40.000,2026-03-29T00:00:13+01:00\n"
+                                                "00:00:18,90.000,108.000,230.00,0.522,0.900,lag,120.000,2026-03-29T00:00:18+01:00\n",
+                                 "c.csv\n" + kHeader + "\n00:00:10,100.000,36.000,230.00,0.174,0.900,lag,40.000\n00:00:20,200.000,36.000,230.00,0.174,0.900,lag,40.000\n"
+                                           "00:00:05,50.000,72.000,230.00,0.348,0.900,lag,80.000\n00:00:15,250.000,108.000,230.00,0.522,0.900,lag,120.000\n"}
+            << 0 << "Day,Readings,Energy (kWh),Cost ($),Min (W),Mean (W),Max (W),Standby (W),Above standby (%)\n"
+                    "2026-03-28,2,0.000001,0.00000,0.500,0.900,1.300,0.500,0.0\n2026-03-29,2,0.000143,0.00006,36.000,72.000,108.000,36.000,50.0\n"
+                    "c.csv,4,0.000375,0.00015,36.000,63.000,108.000,36.000,25.0\nTotal,8,0.000519,0.00021,0.500,49.725,108.000,0.500,75.0\n"
+                    "a.csv: 1 row could not be read and was left out\na.csv: 1 row could not be read and was left out\n"
+                    "a.csv: 2 rows not later than the row before were left out\n";
+        // 40 readings: the lowest 5% are 10 W and 20 W; no cost without --cents.
+        QByteArray many = "a.csv\n" + kHeader + "\n";
+        for (int i = 0; i < 40; ++i)
+            many += QString::asprintf("00:00:%02d,%d.000,%d.000,230.00,0.435,0.900,lag,1.000\n", i, i, i == 0 ? 10 : i == 1 ? 20 : 100).toLatin1();
+        QTest::newRow("standby of 40 readings") << QStringList{"--report", "--csv", "a.csv"} << QList<QByteArray>{many} << 0
+                                                << "Day,Readings,Energy (kWh),Min (W),Mean (W),Max (W),Standby (W),Above standby (%)\n"
+                                                   "a.csv,40,0.000039,10.000,95.750,100.000,15.000,95.0\nTotal,40,0.000039,10.000,95.750,100.000,15.000,95.0\n";
+        QTest::newRow("--report with --clock") << QStringList{"--report", "--clock", "a.csv"} << plain << 2 << "";
+        QTest::newRow("--rotate to standard output") << log + QStringList{"--rotate", "daily", "-"} << plain << 2 << "";
+        QTest::newRow("--rotate hourly") << log + QStringList{"--rotate", "hourly", "x.csv"} << plain << 2 << "";
+        QTest::newRow("--report on what is no log") << QStringList{"--report", "a.csv", "b.csv"} << plain << 4 << "";
+        QTest::newRow("--append --clock to a log without it") << log + QStringList{"--append", "--clock", "a.csv"} << plain << 4 << "";
+    }
+    void command()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QList<QByteArray>, logs);
+        QVERIFY(!folder().isEmpty());
+        for (const QByteArray &log : logs)
+            QVERIFY(write(log.left(log.indexOf('\n')), log.mid(log.indexOf('\n') + 1)));
+        QProcess p;
+        p.start(LOGGER_EXE, args);
+        QVERIFY(p.waitForFinished(10000));
+        QTEST(p.exitCode(), "exitCode");
+        if (p.exitCode() == 0)
+            QTEST(QString(p.readAllStandardOutput() + p.readAllStandardError()), "output");
+    }
+
+    // quelmar-log --rotate daily --clock against the simulated meter, both at
+    // an hour a second, from 21:00 on the night of the spring change; the
+    // 29th's log moved away after two records.
+    void logger()
+    {
+        QVERIFY(!folder().isEmpty());
+        MeterSim sim;
+        QProcess log;
+        qputenv("QUELMAR_LOG_CLOCK", "2026-03-28T21:00:00+01:00,3600");
+        log.start(LOGGER_EXE, {"--rotate", "daily", "--clock", "--clear", "--port",
+                               sim.start({"--no-pacing", "--profile", "fridge", "--time-scale", "3600"}), "log.csv"});
+        qunsetenv("QUELMAR_LOG_CLOCK");
+        QTRY_VERIFY_WITH_TIMEOUT(contents("log-2026-03-29.csv").count('\n') > 2, 15000);
+        QVERIFY(QFile::rename("log-2026-03-29.csv", "old.csv"));
+        // Two more records, past the clock change.
+        QTRY_VERIFY_WITH_TIMEOUT(contents("log-2026-03-29.csv").count('\n') > 2, 15000);
+        ::kill(log.processId(), SIGINT);
+        QVERIFY(log.waitForFinished(5000));
+        const QStringList names{"log-2026-03-28.csv", "log-2026-03-29.csv", "old.csv"};
+        QCOMPARE(QDir().entryList(QDir::Files), names);
+        // Each whole, each record in the file of its date, on Berlin's clocks.
+        QByteArray all;
+        for (const QString &name : {names[0], names[2], names[1]}) {
+            const QByteArray text = contents(name);
+            QVERIFY(text.startsWith(kClockHeader + '\n') && text.endsWith('\n') && !text.contains(name == names[0] ? "2026-03-29" : "2026-03-28"));
+            all += text.mid(kClockHeader.size() + 1);
+        }
+        QVERIFY(!QString(all).contains(QRegularExpression("29T(0[3-9]|1\\d|2[0-3]):..:..\\+01|(28T..|29T0[01]):..:..\\+02|29T02|,,")));
+        // The report's total is what the meter counted from the first record to the last.
+        const QList<QByteArray> records = all.split('\n');
+        quelmar::LogReport r;
+        QVERIFY(quelmar::makeReport(names, r, nullptr));
+        QCOMPARE(r.lines.size(), 3);
+        QCOMPARE(r.lines.last().energy, records[records.size() - 2].split(',')[1].toDouble() - records[0].split(',')[1].toDouble());
+    }
+};
+
+QTEST_MAIN(tst_LogFiles)
+#include "tst_logfiles.moc"
