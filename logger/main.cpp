@@ -1,29 +1,35 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-log: logs the meter's readings to a CSV file without a window,
 // the same records the window's Data Logging tab writes, for days on a
-// small computer next to the appliance, over SSH or as a service.
+// small computer next to the appliance, over SSH or as a service; and
+// publishes them to an MQTT broker for home automation.
 #include "core/logfile/logrecord.h"
 #include "core/measure/readouttext.h"
 #include "core/session/metersession.h"
 #include "core/settings/settingskeys.h"
 #include "core/version.h"
+#include "publish/mqttpayload.h"
+#include "publish/mqttpublisher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QFile>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 // Exit codes, as --help and the man page list them.
-enum Exit { Done = 0, Usage = 2, NoPort = 3, NoFile = 4 };
+enum Exit { Done = 0, Usage = 2, NoPort = 3, NoFile = 4, BrokerRefused = 5 };
 
 int signalPipe[2] = {-1, -1};
 
@@ -51,6 +57,62 @@ qint64 durationMs(const QString &text)
     return m.captured(1).toLongLong() * seconds[unit] * 1000;
 }
 
+const char *const kMqttOptions[] = {"mqtt-id", "mqtt-period", "mqtt-user", "mqtt-password-file", "mqtt-cafile",
+                                    "no-discovery", "discovery-prefix"};
+
+// The publisher's settings from the options; false with `why` for a usage
+// error. The password never comes from the command line, where every user
+// of the computer can read it.
+bool mqttConfig(const QCommandLineParser &p, const QString &port, quelmar::MqttPublisher::Config *c, QString *why)
+{
+    const auto value = [&](const char *name) { return p.value(QLatin1String(name)); };
+    c->caFile = value("mqtt-cafile");
+    c->port = c->caFile.isEmpty() ? 1883 : 8883;
+    if (!quelmar::mqtt::parseBroker(value("mqtt"), &c->host, &c->port)) {
+        *why = QStringLiteral("--mqtt must be HOST or HOST:PORT, with a port from 1 to 65535");
+        return false;
+    }
+    c->id = p.isSet(QStringLiteral("mqtt-id")) ? value("mqtt-id") : quelmar::mqtt::defaultId(QSysInfo::machineHostName(), port);
+    if (!quelmar::mqtt::isValidId(c->id)) {
+        *why = QStringLiteral("--mqtt-id takes only letters, digits, _ and -");
+        return false;
+    }
+    bool ok = true;
+    c->period = p.isSet(QStringLiteral("mqtt-period")) ? value("mqtt-period").toInt(&ok) : 10;
+    if (!ok || c->period < 1 || c->period > 3600) {
+        *why = QStringLiteral("--mqtt-period must be a whole number from 1 to 3600");
+        return false;
+    }
+    c->user = value("mqtt-user");
+    if (p.isSet(QStringLiteral("mqtt-password-file"))) {
+        QFile file(value("mqtt-password-file"));
+        if (!file.open(QIODevice::ReadOnly)) {
+            *why = QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString());
+            return false;
+        }
+        c->password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+    } else {
+        c->password = qEnvironmentVariable("QUELMAR_MQTT_PASSWORD");
+    }
+    if (!c->password.isEmpty() && c->user.isEmpty()) {
+        *why = QStringLiteral("a password needs --mqtt-user");
+        return false;
+    }
+    if (!c->caFile.isEmpty() && !QFile(c->caFile).open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("cannot read --mqtt-cafile %1").arg(c->caFile);
+        return false;
+    }
+    c->discovery = !p.isSet(QStringLiteral("no-discovery"));
+    if (p.isSet(QStringLiteral("discovery-prefix")))
+        c->discoveryPrefix = value("discovery-prefix");
+    if (c->discoveryPrefix.isEmpty() || c->discoveryPrefix.contains(QRegularExpression(QStringLiteral("[+#]|^/|/$")))) {
+        *why = QStringLiteral("--discovery-prefix must be a topic without +, # or a leading or trailing /");
+        return false;
+    }
+    c->device = QStringLiteral("Quelmar meter ") + port.section(QLatin1Char('/'), -1);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -65,8 +127,13 @@ int main(int argc, char *argv[])
         "a poll every 500 ms, a record every period, the same CSV as the window's log.\n"
         "A lost or missing port is tried again every 2 seconds. SIGINT or SIGTERM ends it\n"
         "after the record in progress.\n\n"
+        "With --mqtt it also publishes them to an MQTT broker, with Home Assistant discovery;\n"
+        "FILE is then optional. The broker password comes from --mqtt-password-file or the\n"
+        "environment variable QUELMAR_MQTT_PASSWORD.\n\n"
         "Exit codes: 0 done, 2 usage error, 3 the port never opened within --duration,\n"
-        "4 the file cannot be written or already holds records (without --append)."));
+        "4 the file cannot be written or already holds records (without --append),\n"
+        "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
+        "accepted the logger."));
     p.addVersionOption();
     p.addOptions({
         {{"h", "help"}, "Show this help and exit."},
@@ -75,8 +142,16 @@ int main(int argc, char *argv[])
         {"clear", "Clear the meter's data first."},
         {"duration", "Stop after TIME: seconds, or a number with s, m, h or d.", "TIME"},
         {"append", "Add records to an existing log instead of refusing it."},
+        {"mqtt", "Also publish to the MQTT broker at HOST (port 1883, or 8883 with --mqtt-cafile).", "HOST[:PORT]"},
+        {"mqtt-id", "The meter's name in the topics (default: quelmar_HOSTNAME_PORT).", "ID"},
+        {"mqtt-period", "Seconds between published readings, 1 to 3600 (default 10).", "SECONDS"},
+        {"mqtt-user", "User name at the broker.", "NAME"},
+        {"mqtt-password-file", "Read the broker password from the first line of FILE.", "FILE"},
+        {"mqtt-cafile", "Use TLS; verify the broker's certificate and name against this CA.", "FILE"},
+        {"no-discovery", "Publish no Home Assistant discovery configs."},
+        {"discovery-prefix", "Topic prefix of the discovery configs (default homeassistant).", "PREFIX"},
     });
-    p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."));
+    p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."), QStringLiteral("[FILE]"));
     if (!p.parse(app.arguments()))
         return usage(p.errorText());
     if (p.isSet(QStringLiteral("help"))) {
@@ -86,9 +161,15 @@ int main(int argc, char *argv[])
     if (p.isSet(QStringLiteral("version")))
         p.showVersion();
 
-    if (p.positionalArguments().size() != 1)
-        return usage(QStringLiteral("give exactly one FILE"));
-    const QString file = p.positionalArguments().first();
+    const bool mqtt = p.isSet(QStringLiteral("mqtt"));
+    for (const char *option : kMqttOptions) {
+        if (!mqtt && p.isSet(QLatin1String(option)))
+            return usage(QStringLiteral("--%1 needs --mqtt").arg(QLatin1String(option)));
+    }
+    const QStringList files = p.positionalArguments();
+    if (files.size() > 1 || (files.isEmpty() && !mqtt))
+        return usage(QStringLiteral("give exactly one FILE, or --mqtt"));
+    const QString file = files.value(0);
     bool ok = true;
     const int period = p.isSet(QStringLiteral("period")) ? p.value(QStringLiteral("period")).toInt(&ok) : 1;
     if (!ok || period < 1 || period > 99)
@@ -99,17 +180,20 @@ int main(int argc, char *argv[])
     const QString port = p.isSet(QStringLiteral("port")) ? p.value(QStringLiteral("port")) : quelmar::storedPort();
     if (port.isEmpty())
         return usage(QStringLiteral("no --port given and none remembered"));
+    quelmar::MqttPublisher::Config broker;
+    QString why;
+    if (mqtt && !mqttConfig(p, port, &broker, &why))
+        return usage(why);
 
     const bool append = p.isSet(QStringLiteral("append"));
-    const qint64 held = quelmar::countLogRecords(file);
+    const qint64 held = file.isEmpty() ? 0 : quelmar::countLogRecords(file);
     if (!append && held > 0) {
         std::fprintf(stderr, "quelmar-log: %s already holds %lld readings; use --append to add to it\n",
                      qPrintable(file), held);
         return NoFile;
     }
     quelmar::MeterSession session;
-    QString why;
-    if (!session.log().start(file, period, append, &why)) {
+    if (!file.isEmpty() && !session.log().start(file, period, append, &why)) {
         std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
         return NoFile;
     }
@@ -133,11 +217,12 @@ int main(int argc, char *argv[])
     const bool status = ::isatty(STDERR_FILENO);
     bool linkUp = false;
     quelmar::ReadoutTexts last;
+    const char *brokerState = "";
     const auto showStatus = [&] {
         if (status)
-            std::fprintf(stderr, "\r%s  %s W  %d records  %s   ", qPrintable(last.time.isEmpty() ? "--:--:--" : last.time),
+            std::fprintf(stderr, "\r%s  %s W  %d records  %s%s   ", qPrintable(last.time.isEmpty() ? "--:--:--" : last.time),
                          qPrintable(last.power.isEmpty() ? "-" : last.power), session.log().written(),
-                         linkUp ? "link up" : "link down");
+                         linkUp ? "link up" : "link down", brokerState);
     };
     int shownRecords = 0;
     QObject::connect(&session, &quelmar::MeterSession::measured,
@@ -152,6 +237,39 @@ int main(int argc, char *argv[])
         linkUp = up;
         showStatus();
     });
+    std::unique_ptr<quelmar::MqttPublisher> publisher;
+    bool refusedNow = false;
+    if (mqtt) {
+        publisher = std::make_unique<quelmar::MqttPublisher>(broker);
+        using Broker = quelmar::MqttPublisher::Broker;
+        brokerState = "  broker connecting";
+        QObject::connect(&session, &quelmar::MeterSession::measured, publisher.get(),
+                         [&](const quelmar::Measurement &, const quelmar::ReadoutTexts &t) { publisher->reading(t); });
+        QObject::connect(&session, &quelmar::MeterSession::linkChanged, publisher.get(),
+                         &quelmar::MqttPublisher::setMeterUp);
+        // Credentials or a certificate that are wrong from the start will
+        // not come right by trying again.
+        QObject::connect(publisher.get(), &quelmar::MqttPublisher::refused, [&](const QString &reason) {
+            std::fprintf(stderr, "%squelmar-log: the MQTT broker %s refused the connection: %s\n", status ? "\n" : "",
+                         qPrintable(publisher->address()), qPrintable(reason));
+            refusedNow = true;
+            QCoreApplication::exit(BrokerRefused);
+        });
+        // Each change on a line of its own, for a journal as much as a terminal.
+        QObject::connect(publisher.get(), &quelmar::MqttPublisher::brokerChanged, [&](Broker state, const QString &reason) {
+            if (refusedNow)
+                return;
+            brokerState = state == Broker::Up ? "  broker up" : "  broker down";
+            std::fprintf(stderr, "%squelmar-log: MQTT broker %s %s%s\n", status ? "\n" : "",
+                         qPrintable(publisher->address()), state == Broker::Up ? "connected" : "down: ",
+                         qPrintable(reason));
+            showStatus();
+        });
+        if (!publisher->start(&why)) {
+            std::fprintf(stderr, "quelmar-log: MQTT: %s\n", qPrintable(why));
+            return Usage;
+        }
+    }
     bool everOpen = false;
     QObject::connect(&session, &quelmar::MeterSession::polled, [&] { everOpen = everOpen || session.link().isUp(); });
     showStatus();

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Publishes a meter session's readings to an MQTT broker: discovery configs
+// and availability (retained) on every connect, a state every period of
+// readout passes, "offline" when the meter stops answering, on stop() and,
+// as the broker's will, when the process dies without a word.
+//
+// The network runs on a thread of its own (connecting, TLS, waiting for
+// the broker), so no poll ever waits for it; what it learns reaches this
+// object through the event loop. A lost or unreachable broker is tried
+// again with a growing wait of at most kMaxRetryMs.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+struct mosquitto;
+
+namespace quelmar {
+
+struct ReadoutTexts;
+
+class MqttPublisher : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxRetryMs = 5000;
+
+    struct Config {
+        QString host;
+        int port = 1883;
+        QString id;
+        QString user;
+        QString password;     // used only with a user
+        QString caFile;       // TLS, with the broker's certificate and name verified
+        int period = 10;      // seconds of readout passes between states
+        bool discovery = true;
+        QString discoveryPrefix = QStringLiteral("homeassistant");
+        QString device;       // the meter's name in Home Assistant
+    };
+
+    enum class Broker { Connecting, Up, Down };
+
+    explicit MqttPublisher(const Config &config, QObject *parent = nullptr);
+    // stop(), then the client is freed.
+    ~MqttPublisher() override;
+
+    // Sets the client up and starts connecting. False, with `why`, when it
+    // cannot even try (an unreadable CA file, say).
+    bool start(QString *why);
+    // Says "offline" if connected, disconnects cleanly and ends the network
+    // thread, waiting a few seconds at most.
+    void stop();
+
+    // One readout pass of the session: a state is due on the second pass
+    // and then every 2 * period passes, the log's rhythm, so with equal
+    // periods every state is a logged record.
+    void reading(const ReadoutTexts &texts);
+    // The meter began or stopped answering.
+    void setMeterUp(bool up);
+
+    Broker broker() const { return m_broker; }
+    // "host:port" as messages name it.
+    QString address() const;
+
+signals:
+    // The broker's state changed; `why` says why it is down.
+    void brokerChanged(quelmar::MqttPublisher::Broker broker, const QString &why);
+    // Before any connection succeeded the broker refused the user name or
+    // password, or TLS failed (its certificate did not verify, say). It is
+    // still tried again.
+    void refused(const QString &why);
+
+private:
+    void run();
+    bool waitRetry(int ms);
+    void connected();
+    void failed(bool refusal, const QString &why);
+    void publish(const QString &topic, const QByteArray &payload, bool retain);
+    void sayAvailability();
+
+    static void onConnect(mosquitto *, void *self, int rc);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
+
+    Config m_config;
+    mosquitto *m_client = nullptr;
+    Broker m_broker = Broker::Connecting;
+    bool m_everUp = false;
+    bool m_meterUp = false;
+    int m_countdown = 2;
+    QString m_lastWhy;
+
+    // Shared with the network thread; the rest under m_mutex.
+    std::thread m_thread;
+    std::atomic_bool m_stopping{false};
+    std::atomic_bool m_wasUp{false}; // connected since the last failure
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_finished = false;
+    int m_refusal = 0;     // the last CONNACK's refusal code
+    QString m_tlsError;    // the last TLS error the library logged
+};
+
+} // namespace quelmar
