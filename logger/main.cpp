@@ -84,19 +84,20 @@ bool mqttConfig(const QCommandLineParser &p, const QString &port, quelmar::MqttP
         return false;
     }
     c->user = value("mqtt-user");
+    // The environment's password is there for whoever gives a user name.
     if (p.isSet(QStringLiteral("mqtt-password-file"))) {
         QFile file(value("mqtt-password-file"));
+        if (c->user.isEmpty()) {
+            *why = QStringLiteral("--mqtt-password-file needs --mqtt-user");
+            return false;
+        }
         if (!file.open(QIODevice::ReadOnly)) {
             *why = QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString());
             return false;
         }
         c->password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
-    } else {
+    } else if (!c->user.isEmpty()) {
         c->password = qEnvironmentVariable("QUELMAR_MQTT_PASSWORD");
-    }
-    if (!c->password.isEmpty() && c->user.isEmpty()) {
-        *why = QStringLiteral("a password needs --mqtt-user");
-        return false;
     }
     if (!c->caFile.isEmpty() && !QFile(c->caFile).open(QIODevice::ReadOnly)) {
         *why = QStringLiteral("cannot read --mqtt-cafile %1").arg(c->caFile);
@@ -162,13 +163,13 @@ int main(int argc, char *argv[])
         p.showVersion();
 
     const bool mqtt = p.isSet(QStringLiteral("mqtt"));
+    const QStringList files = p.positionalArguments();
+    if (files.size() > 1 || (files.isEmpty() && !mqtt))
+        return usage(QStringLiteral("give exactly one FILE, or --mqtt"));
     for (const char *option : kMqttOptions) {
         if (!mqtt && p.isSet(QLatin1String(option)))
             return usage(QStringLiteral("--%1 needs --mqtt").arg(QLatin1String(option)));
     }
-    const QStringList files = p.positionalArguments();
-    if (files.size() > 1 || (files.isEmpty() && !mqtt))
-        return usage(QStringLiteral("give exactly one FILE, or --mqtt"));
     const QString file = files.value(0);
     bool ok = true;
     const int period = p.isSet(QStringLiteral("period")) ? p.value(QStringLiteral("period")).toInt(&ok) : 1;
