@@ -8,16 +8,14 @@
 #include "core/session/metersession.h"
 #include "core/settings/settingskeys.h"
 #include "core/version.h"
-#include "publish/mqttpayload.h"
+#include "publish/mqttoptions.h"
 #include "publish/mqttpublisher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSerialPort>
-#include <QFile>
 #include <QSocketNotifier>
-#include <QSysInfo>
 #include <QTimer>
 
 #include <csignal>
@@ -57,63 +55,6 @@ qint64 durationMs(const QString &text)
     return m.captured(1).toLongLong() * seconds[unit] * 1000;
 }
 
-const char *const kMqttOptions[] = {"mqtt-id", "mqtt-period", "mqtt-user", "mqtt-password-file", "mqtt-cafile",
-                                    "no-discovery", "discovery-prefix"};
-
-// The publisher's settings from the options; false with `why` for a usage
-// error. The password never comes from the command line, where every user
-// of the computer can read it.
-bool mqttConfig(const QCommandLineParser &p, const QString &port, quelmar::MqttPublisher::Config *c, QString *why)
-{
-    const auto value = [&](const char *name) { return p.value(QLatin1String(name)); };
-    c->caFile = value("mqtt-cafile");
-    c->port = c->caFile.isEmpty() ? 1883 : 8883;
-    if (!quelmar::mqtt::parseBroker(value("mqtt"), &c->host, &c->port)) {
-        *why = QStringLiteral("--mqtt must be HOST or HOST:PORT, with a port from 1 to 65535");
-        return false;
-    }
-    c->id = p.isSet(QStringLiteral("mqtt-id")) ? value("mqtt-id") : quelmar::mqtt::defaultId(QSysInfo::machineHostName(), port);
-    if (!quelmar::mqtt::isValidId(c->id)) {
-        *why = QStringLiteral("--mqtt-id takes only letters, digits, _ and -");
-        return false;
-    }
-    bool ok = true;
-    c->period = p.isSet(QStringLiteral("mqtt-period")) ? value("mqtt-period").toInt(&ok) : 10;
-    if (!ok || c->period < 1 || c->period > 3600) {
-        *why = QStringLiteral("--mqtt-period must be a whole number from 1 to 3600");
-        return false;
-    }
-    c->user = value("mqtt-user");
-    // The environment's password is there for whoever gives a user name.
-    if (p.isSet(QStringLiteral("mqtt-password-file"))) {
-        QFile file(value("mqtt-password-file"));
-        if (c->user.isEmpty()) {
-            *why = QStringLiteral("--mqtt-password-file needs --mqtt-user");
-            return false;
-        }
-        if (!file.open(QIODevice::ReadOnly)) {
-            *why = QStringLiteral("cannot read the password file %1: %2").arg(file.fileName(), file.errorString());
-            return false;
-        }
-        c->password = QString::fromUtf8(file.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
-    } else if (!c->user.isEmpty()) {
-        c->password = qEnvironmentVariable("QUELMAR_MQTT_PASSWORD");
-    }
-    if (!c->caFile.isEmpty() && !QFile(c->caFile).open(QIODevice::ReadOnly)) {
-        *why = QStringLiteral("cannot read --mqtt-cafile %1").arg(c->caFile);
-        return false;
-    }
-    c->discovery = !p.isSet(QStringLiteral("no-discovery"));
-    if (p.isSet(QStringLiteral("discovery-prefix")))
-        c->discoveryPrefix = value("discovery-prefix");
-    if (c->discoveryPrefix.isEmpty() || c->discoveryPrefix.contains(QRegularExpression(QStringLiteral("[+#]|^/|/$")))) {
-        *why = QStringLiteral("--discovery-prefix must be a topic without +, # or a leading or trailing /");
-        return false;
-    }
-    c->device = QStringLiteral("Quelmar meter ") + port.section(QLatin1Char('/'), -1);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -143,15 +84,8 @@ int main(int argc, char *argv[])
         {"clear", "Clear the meter's data first."},
         {"duration", "Stop after TIME: seconds, or a number with s, m, h or d.", "TIME"},
         {"append", "Add records to an existing log instead of refusing it."},
-        {"mqtt", "Also publish to the MQTT broker at HOST (port 1883, or 8883 with --mqtt-cafile).", "HOST[:PORT]"},
-        {"mqtt-id", "The meter's name in the topics (default: quelmar_HOSTNAME_PORT).", "ID"},
-        {"mqtt-period", "Seconds between published readings, 1 to 3600 (default 10).", "SECONDS"},
-        {"mqtt-user", "User name at the broker.", "NAME"},
-        {"mqtt-password-file", "Read the broker password from the first line of FILE.", "FILE"},
-        {"mqtt-cafile", "Use TLS; verify the broker's certificate and name against this CA.", "FILE"},
-        {"no-discovery", "Publish no Home Assistant discovery configs."},
-        {"discovery-prefix", "Topic prefix of the discovery configs (default homeassistant).", "PREFIX"},
     });
+    quelmar::addMqttOptions(p);
     p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."), QStringLiteral("[FILE]"));
     if (!p.parse(app.arguments()))
         return usage(p.errorText());
@@ -166,10 +100,6 @@ int main(int argc, char *argv[])
     const QStringList files = p.positionalArguments();
     if (files.size() > 1 || (files.isEmpty() && !mqtt))
         return usage(QStringLiteral("give exactly one FILE, or --mqtt"));
-    for (const char *option : kMqttOptions) {
-        if (!mqtt && p.isSet(QLatin1String(option)))
-            return usage(QStringLiteral("--%1 needs --mqtt").arg(QLatin1String(option)));
-    }
     const QString file = files.value(0);
     bool ok = true;
     const int period = p.isSet(QStringLiteral("period")) ? p.value(QStringLiteral("period")).toInt(&ok) : 1;
@@ -183,7 +113,7 @@ int main(int argc, char *argv[])
         return usage(QStringLiteral("no --port given and none remembered"));
     quelmar::MqttPublisher::Config broker;
     QString why;
-    if (mqtt && !mqttConfig(p, port, &broker, &why))
+    if (!quelmar::mqttConfig(p, port, &broker, &why))
         return usage(why);
 
     const bool append = p.isSet(QStringLiteral("append"));
@@ -244,10 +174,7 @@ int main(int argc, char *argv[])
         publisher = std::make_unique<quelmar::MqttPublisher>(broker);
         using Broker = quelmar::MqttPublisher::Broker;
         brokerState = "  broker connecting";
-        QObject::connect(&session, &quelmar::MeterSession::measured, publisher.get(),
-                         [&](const quelmar::Measurement &, const quelmar::ReadoutTexts &t) { publisher->reading(t); });
-        QObject::connect(&session, &quelmar::MeterSession::linkChanged, publisher.get(),
-                         &quelmar::MqttPublisher::setMeterUp);
+        publisher->follow(session);
         // Credentials or a certificate that are wrong from the start will
         // not come right by trying again.
         QObject::connect(publisher.get(), &quelmar::MqttPublisher::refused, [&](const QString &reason) {

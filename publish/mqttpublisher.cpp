@@ -3,6 +3,8 @@
 
 #include "mqttpayload.h"
 
+#include "core/session/metersession.h"
+
 #include <mosquitto.h>
 
 #include <QFile>
@@ -192,6 +194,12 @@ void MqttPublisher::sayAvailability()
 {
     publish(mqtt::availabilityTopic(m_config.id), m_meterUp ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"),
             true);
+}
+
+void MqttPublisher::follow(MeterSession &session)
+{
+    connect(&session, &MeterSession::measured, this, [this](const Measurement &, const ReadoutTexts &t) { reading(t); });
+    connect(&session, &MeterSession::linkChanged, this, &MqttPublisher::setMeterUp);
 }
 
 void MqttPublisher::reading(const ReadoutTexts &texts)

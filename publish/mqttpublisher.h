@@ -22,6 +22,7 @@ struct mosquitto;
 
 namespace quelmar {
 
+class MeterSession;
 struct ReadoutTexts;
 
 class MqttPublisher : public QObject
@@ -56,6 +57,9 @@ public:
     // Says "offline" if connected, disconnects cleanly and ends the network
     // thread, waiting a few seconds at most.
     void stop();
+
+    // Publishes the readings of `session` and the availability of its meter.
+    void follow(MeterSession &session);
 
     // One readout pass of the session: a state is due on the second pass
     // and then every 2 * period passes, the log's rhythm, so with equal
