@@ -23,6 +23,7 @@ class tst_Mqtt : public QObject
     QList<QByteArray> seen;      // "topic payload", as they came
 
     static QJsonObject json(const QByteArray &text) { return QJsonDocument::fromJson(text).object(); }
+    QByteArray read(const QString &name) const { QFile f(QDir(dir.path()).filePath(name)); return f.open(QIODevice::ReadOnly) ? f.readAll() : "<none>"; }
     // `text` with the ports and files filled in; fill() splits it into words.
     QString expand(QString text) const
     {
@@ -51,9 +52,7 @@ class tst_Mqtt : public QObject
     // is missing from the log.
     void statesAreRecords()
     {
-        QFile file(dir.filePath("home/quelmar/shared.csv"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QList<QByteArray> lines = file.readAll().split('\n');
+        QList<QByteArray> lines = read("home/quelmar/shared.csv").split('\n');
         QCOMPARE(lines.takeFirst(), "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power");
         QCOMPARE(lines.takeLast(), QByteArray()); // no half record
         QList<QJsonObject> records;
@@ -78,21 +77,20 @@ class tst_Mqtt : public QObject
 private slots:
     void initTestCase()
     {
-        QFile ports(dir.filePath("ports"));
-        QVERIFY(startBroker() && ports.open(QIODevice::ReadOnly));
-        for (const char *name : {"{plain}", "{auth}", "{tls}"})
-            vars[name] = ports.readLine().trimmed();
+        QVERIFY(startBroker());
+        const QList<QByteArray> ports = read("ports").split('\n');
+        for (int i = 0; i < 3; ++i)
+            vars[QStringList{"{plain}", "{auth}", "{tls}"}[i]] = ports.value(i);
         vars["{d}"] = dir.path();
         sub.start("mosquitto_sub", fill("-p {plain} -t # -F") << "%t %p");
         sim = std::make_unique<MeterSim>();
         QVERIFY(!sim->start({"--no-pacing", "--lead", "--link", dir.filePath("meter")}).isEmpty());
         // The shared run is the service as installed, with more options from
         // an environment file in the user's configuration folder (%E).
-        QFile unit(SOURCE_DIR "/packaging/quelmar-log@.service");
-        QVERIFY(unit.open(QIODevice::ReadOnly) && QDir().mkpath(dir.filePath("home/quelmar")));
+        QVERIFY(QDir().mkpath(dir.filePath("home/quelmar")));
         vars.insert(QMap<QString, QString>{{"%E", dir.filePath("config")}, {"%h", dir.filePath("home")}, {"%I", dir.filePath("meter")}, {"%i", "shared"},
                                            {"$QUELMAR_LOG_OPTIONS", "--mqtt 127.0.0.1:{plain} --mqtt-period 1 --mqtt-id shared"}});
-        const QString service = expand(unit.readAll());
+        const QString service = expand(read(SOURCE_DIR "/packaging/quelmar-log@.service"));
         QVERIFY(service.contains("\nEnvironmentFile=-" + dir.filePath("config/quelmar/")));
         QStringList args = service.section("\nExecStart=", 1).section('\n', 0, 0).split(' ');
         QCOMPARE(args.takeFirst(), "quelmar-log");
