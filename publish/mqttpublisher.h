@@ -13,12 +13,8 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <thread>
-
-struct mosquitto;
 
 namespace quelmar {
 
@@ -81,33 +77,23 @@ signals:
     void refused(const QString &why);
 
 private:
-    void run();
-    bool waitRetry(int ms);
+    struct Network;
+    static void run(const std::shared_ptr<Network> &net, const QByteArray &host, int port);
     void connected();
     void failed(bool refusal, const QString &why);
     void publish(const QString &topic, const QByteArray &payload, bool retain);
     void sayAvailability();
 
-    static void onConnect(mosquitto *, void *self, int rc);
-    static void onLog(mosquitto *, void *self, int level, const char *text);
-
     Config m_config;
-    mosquitto *m_client = nullptr;
     Broker m_broker = Broker::Connecting;
     bool m_everUp = false;
     bool m_meterUp = false;
     int m_countdown = 2;
     QString m_lastWhy;
 
-    // Shared with the network thread; the rest under m_mutex.
+    // The client and what the network thread shares with this object.
+    std::shared_ptr<Network> m_net;
     std::thread m_thread;
-    std::atomic_bool m_stopping{false};
-    std::atomic_bool m_wasUp{false}; // connected since the last failure
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_finished = false;
-    int m_refusal = 0;     // the last CONNACK's refusal code
-    QString m_tlsError;    // the last TLS error the library logged
 };
 
 } // namespace quelmar
