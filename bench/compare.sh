@@ -103,29 +103,6 @@ fi
 
 source "$ROOT/bench/procstat.sh"
 
-# run NAME COMMAND...: runs it for RUN_SECONDS, appends "cpu_ns steady_ns hwm_kb"
-# to $WORK/NAME.
-run() {
-    local name=$1; shift
-    "$@" 2>> "$WORK/$name.err" &
-    RUN_PID=$!
-    sleep "$STEADY_FROM"
-    local early; early=$(cpu_ns "$RUN_PID")
-    sleep $((RUN_SECONDS - STEADY_FROM))
-    if ! kill -0 "$RUN_PID" 2>/dev/null; then
-        echo "compare.sh: $name ended early; its messages:" >&2
-        cat "$WORK/$name.err" >&2
-        exit 1
-    fi
-    local late hwm
-    late=$(cpu_ns "$RUN_PID")
-    hwm=$(hwm_kb "$RUN_PID")
-    kill "$RUN_PID"
-    wait "$RUN_PID" 2>/dev/null || true
-    RUN_PID=
-    echo "$late $((late - early)) $hwm" >> "$WORK/$name"
-}
-
 # probe NAME COMMAND...: one start-up timing, appended as "shown_ms frame_ms".
 probe() {
     local name=$1; shift

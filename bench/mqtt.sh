@@ -70,27 +70,6 @@ if [ -z "$METER" ] || [ -z "$PORT" ]; then
     exit 1
 fi
 
-# run NAME COMMAND...: runs it for RUN_SECONDS, appends "cpu_ns steady_ns hwm_kb"
-# to $WORK/NAME.
-run() {
-    local name=$1; shift
-    "$@" 2>> "$WORK/$name.err" &
-    RUN_PID=$!
-    sleep "$STEADY_FROM"
-    local early; early=$(cpu_ns "$RUN_PID")
-    sleep $((RUN_SECONDS - STEADY_FROM))
-    if ! kill -0 "$RUN_PID" 2>/dev/null; then
-        echo "mqtt.sh: $name ended early; its messages:" >&2
-        cat "$WORK/$name.err" >&2
-        exit 1
-    fi
-    local late; late=$(cpu_ns "$RUN_PID")
-    echo "$late $((late - early)) $(hwm_kb "$RUN_PID")" >> "$WORK/$name"
-    kill "$RUN_PID"
-    wait "$RUN_PID" 2>/dev/null || true
-    RUN_PID=
-}
-
 echo "mqtt.sh: $ROUNDS rounds of $RUN_SECONDS s each, meter on $METER ${SIM_OPTIONS[*]}, broker on port $PORT" >&2
 for round in $(seq "$ROUNDS"); do
     echo "mqtt.sh: round $round: logger" >&2

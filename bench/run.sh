@@ -5,14 +5,15 @@
 #   one poll cycle through the window,
 #   a day of logging driven directly,
 #   the program side by side with the toolkit's floor (bench/compare.sh,
-#   which takes the arguments given here).
+#   which takes the arguments given here),
+#   the logger with and without publishing to MQTT (bench/mqtt.sh).
 # Installs what is missing like scripts/run.sh, builds for Release, and
 # prints the results; docs/performance.md says how to read them.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/setup.sh"
 
 BENCH_BUILD=$ROOT/build-bench
-install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev
+install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev mosquitto mosquitto-clients openssl
 build_preset bench >&2
 
 export QT_QPA_PLATFORM=offscreen
@@ -36,3 +37,6 @@ echo "== A day of logging"
 echo
 echo "== Side by side with the toolkit's floor"
 "$ROOT/bench/compare.sh" --build "$BENCH_BUILD" "$@"
+echo
+echo "== The logger with and without publishing to MQTT"
+"$ROOT/bench/mqtt.sh" --build "$BENCH_BUILD"
