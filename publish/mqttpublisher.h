@@ -64,7 +64,6 @@ public:
     // The meter began or stopped answering.
     void setMeterUp(bool up);
 
-    Broker broker() const { return m_broker; }
     // "host:port" as messages name it.
     QString address() const;
 
