@@ -101,38 +101,7 @@ if [ -z "$METER" ]; then
     exit 1
 fi
 
-# CPU nanoseconds of all threads of a process.
-cpu_ns() {
-    local total=0 t run _
-    for t in /proc/"$1"/task/*/schedstat; do
-        read -r run _ < "$t" || continue
-        total=$((total + run))
-    done
-    echo "$total"
-}
-
-# run NAME COMMAND...: runs it for RUN_SECONDS, appends "cpu_ns steady_ns hwm_kb"
-# to $WORK/NAME.
-run() {
-    local name=$1; shift
-    "$@" 2>> "$WORK/$name.err" &
-    RUN_PID=$!
-    sleep "$STEADY_FROM"
-    local early; early=$(cpu_ns "$RUN_PID")
-    sleep $((RUN_SECONDS - STEADY_FROM))
-    if ! kill -0 "$RUN_PID" 2>/dev/null; then
-        echo "compare.sh: $name ended early; its messages:" >&2
-        cat "$WORK/$name.err" >&2
-        exit 1
-    fi
-    local late hwm
-    late=$(cpu_ns "$RUN_PID")
-    hwm=$(awk '/^VmHWM:/ { print $2 }' /proc/"$RUN_PID"/status)
-    kill "$RUN_PID"
-    wait "$RUN_PID" 2>/dev/null || true
-    RUN_PID=
-    echo "$late $((late - early)) $hwm" >> "$WORK/$name"
-}
+source "$ROOT/bench/procstat.sh"
 
 # probe NAME COMMAND...: one start-up timing, appended as "shown_ms frame_ms".
 probe() {
@@ -157,12 +126,6 @@ for _ in $(seq "$STARTS"); do
     probe floor "$FLOOR" '{port}'
     probe program "$PROGRAM" --port '{port}'
 done
-
-# Median of column $2 of file $1.
-median() {
-    awk -v c="$2" '{ print $c }' "$1" | sort -g |
-        awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 
 polls=$(( (RUN_SECONDS - STEADY_FROM) * 2 ))
 awk -v fc="$(median "$WORK/floor" 1)" -v pc="$(median "$WORK/program" 1)" -v lc="$(median "$WORK/logger" 1)" \

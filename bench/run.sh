@@ -6,14 +6,15 @@
 #   a day of logging driven directly,
 #   a report over a month of one-second logs,
 #   the program side by side with the toolkit's floor (bench/compare.sh,
-#   which takes the arguments given here).
+#   which takes the arguments given here),
+#   the logger with and without publishing to MQTT (bench/mqtt.sh).
 # Installs what is missing like scripts/run.sh, builds for Release, and
 # prints the results; docs/performance.md says how to read them.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/setup.sh"
 
 BENCH_BUILD=$ROOT/build-bench
-install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev
+install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev mosquitto mosquitto-clients openssl
 build_preset bench >&2
 
 export QT_QPA_PLATFORM=offscreen
@@ -40,3 +41,6 @@ echo "== A report over a month of logs"
 echo
 echo "== Side by side with the toolkit's floor"
 "$ROOT/bench/compare.sh" --build "$BENCH_BUILD" "$@"
+echo
+echo "== The logger with and without publishing to MQTT"
+"$ROOT/bench/mqtt.sh" --build "$BENCH_BUILD"

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-log: logs the meter's readings to a CSV file without a window,
 // the same records the window's Data Logging tab writes, for days on a
-// small computer next to the appliance, over SSH or as a service; and
-// reports what such logs add up to.
+// small computer next to the appliance, over SSH or as a service; publishes
+// them to an MQTT broker for home automation; and reports what such logs
+// add up to.
 #include "options.h"
 
 #include "core/logfile/logreader.h"
@@ -12,6 +13,7 @@
 #include "core/session/metersession.h"
 #include "core/settings/settingskeys.h"
 #include "core/version.h"
+#include "publish/mqttpublisher.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -92,7 +95,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("quelmar-log"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUELMAR_VERSION_TEXT));
 
-    const LoggerOptions o = parseLoggerOptions(app.arguments());
+    const LoggerOptions o = parseLoggerOptions(app.arguments(), storedPort());
     switch (o.action) {
     case LoggerOptions::Help:
         std::fputs(qPrintable(o.text), stdout);
@@ -107,10 +110,6 @@ int main(int argc, char *argv[])
     case LoggerOptions::Run:
         break;
     }
-    const QString port = o.port.isEmpty() ? storedPort() : o.port;
-    if (port.isEmpty())
-        return usage(QStringLiteral("no --port given and none remembered"));
-
     // No chart to feed: a day of history would only hold memory.
     MeterSession session(nullptr, 1);
     if (qEnvironmentVariableIsSet(kClockVariable)) {
@@ -122,9 +121,10 @@ int main(int argc, char *argv[])
         session.setClock(clock);
     }
 
-    const QString file = o.files.first();
-    const QString first = logFileAt(file, o.log.rotation, session.now());
-    const qint64 held = countLogRecords(first);
+    // With --mqtt alone there is no file to write.
+    const QString file = o.files.value(0);
+    const QString first = file.isEmpty() ? file : logFileAt(file, o.log.rotation, session.now());
+    const qint64 held = file.isEmpty() ? 0 : countLogRecords(first);
     if (!o.append && held > 0) {
         std::fprintf(stderr, "quelmar-log: %s already holds %lld readings; use --append to add to it\n",
                      qPrintable(first), held);
@@ -133,7 +133,7 @@ int main(int argc, char *argv[])
     if (o.append && held > 0 && otherKind(first, o.log.clock))
         return ExitNoFile;
     QString why;
-    if (!session.log().start(file, o.period, o.append, &why, o.log, session.now())) {
+    if (!file.isEmpty() && !session.log().start(file, o.period, o.append, &why, o.log, session.now())) {
         std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
         return ExitNoFile;
     }
@@ -149,11 +149,12 @@ int main(int argc, char *argv[])
     const bool status = ::isatty(STDERR_FILENO);
     bool linkUp = false;
     ReadoutTexts last;
+    const char *brokerState = "";
     const auto showStatus = [&] {
         if (status)
-            std::fprintf(stderr, "\r%s  %s W  %d records  %s   ", qPrintable(last.time.isEmpty() ? "--:--:--" : last.time),
+            std::fprintf(stderr, "\r%s  %s W  %d records  %s%s   ", qPrintable(last.time.isEmpty() ? "--:--:--" : last.time),
                          qPrintable(last.power.isEmpty() ? "-" : last.power), session.log().written(),
-                         linkUp ? "link up" : "link down");
+                         linkUp ? "link up" : "link down", brokerState);
     };
     int shownRecords = 0;
     QObject::connect(&session, &MeterSession::measured, [&](const Measurement &, const ReadoutTexts &t) {
@@ -167,6 +168,36 @@ int main(int argc, char *argv[])
         linkUp = up;
         showStatus();
     });
+    std::unique_ptr<MqttPublisher> publisher;
+    bool refusedNow = false;
+    if (o.mqtt) {
+        publisher = std::make_unique<MqttPublisher>(o.broker);
+        using Broker = MqttPublisher::Broker;
+        brokerState = "  broker connecting";
+        publisher->follow(session);
+        // Credentials or a certificate that are wrong from the start will
+        // not come right by trying again.
+        QObject::connect(publisher.get(), &MqttPublisher::refused, [&](const QString &reason) {
+            std::fprintf(stderr, "%squelmar-log: the MQTT broker %s refused the connection: %s\n", status ? "\n" : "",
+                         qPrintable(publisher->address()), qPrintable(reason));
+            refusedNow = true;
+            QCoreApplication::exit(ExitBrokerRefused);
+        });
+        // Each change on a line of its own, for a journal as much as a terminal.
+        QObject::connect(publisher.get(), &MqttPublisher::brokerChanged, [&](Broker state, const QString &reason) {
+            if (refusedNow)
+                return;
+            brokerState = state == Broker::Up ? "  broker up" : "  broker down";
+            std::fprintf(stderr, "%squelmar-log: MQTT broker %s %s%s\n", status ? "\n" : "",
+                         qPrintable(publisher->address()), state == Broker::Up ? "connected" : "down: ",
+                         qPrintable(reason));
+            showStatus();
+        });
+        if (!publisher->start(&why)) {
+            std::fprintf(stderr, "quelmar-log: MQTT: %s\n", qPrintable(why));
+            return ExitUsage;
+        }
+    }
     bool everOpen = false;
     QObject::connect(&session, &MeterSession::polled, [&] { everOpen = everOpen || session.link().isUp(); });
     showStatus();
@@ -174,7 +205,7 @@ int main(int argc, char *argv[])
     // The meter is cleared once the address change has gone out.
     if (o.clear)
         session.setPending(Command::Clear);
-    everOpen = session.begin(port);
+    everOpen = session.begin(o.port);
     session.startPolling();
 
     // A timer's interval is an int of milliseconds, under 25 days: a longer

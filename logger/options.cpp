@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "options.h"
 
+#include "publish/mqttoptions.h"
+
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -44,7 +46,7 @@ bool clockFrom(const QString &text, std::function<qint64()> &clock)
     return true;
 }
 
-LoggerOptions parseLoggerOptions(const QStringList &arguments)
+LoggerOptions parseLoggerOptions(const QStringList &arguments, const QString &rememberedPort)
 {
     LoggerOptions o;
     const auto error = [&o](const QString &why) {
@@ -60,6 +62,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         "A lost or missing port is tried again every 2 seconds. A log file that is moved\n"
         "away, deleted or emptied starts again with its header at the next record.\n"
         "SIGINT or SIGTERM ends it after the record in progress.\n\n"
+        "With --mqtt it also publishes them to an MQTT broker, with Home Assistant discovery;\n"
+        "FILE is then optional. The broker password comes from --mqtt-password-file or the\n"
+        "environment variable QUELMAR_MQTT_PASSWORD.\n\n"
         "quelmar-log --report [--cents C] [--csv] FILE... logs nothing: it reads the logs\n"
         "(in any order, rotated or not) and prints per day (per log for logs without the\n"
         "clock column) and in total: readings, energy in kWh (the meter's counter, and\n"
@@ -69,7 +74,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         "Rows that cannot be read are counted and named, never guessed.\n\n"
         "Exit codes: 0 done, 2 usage error, 3 the port never opened within --duration,\n"
         "4 the file cannot be written or already holds records (without --append);\n"
-        "with --report, 4 a FILE cannot be read or is not a log."));
+        "with --report, 4 a FILE cannot be read or is not a log;\n"
+        "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
+        "accepted the logger."));
     p.addVersionOption();
     p.addOptions({
         {{"h", "help"}, "Show this help and exit."},
@@ -87,7 +94,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         {"cents", "With --report: the tariff, for a cost column.", "C"},
         {"csv", "With --report: CSV instead of a table."},
     });
-    p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."));
+    addMqttOptions(p);
+    p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."),
+                            QStringLiteral("[FILE]"));
     if (!p.parse(arguments))
         return error(p.errorText());
     if (p.isSet(QStringLiteral("help"))) {
@@ -102,7 +111,7 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
     o.files = p.positionalArguments();
 
     if (p.isSet(QStringLiteral("report"))) {
-        for (const char *option : {"port", "period", "clear", "duration", "append", "rotate", "clock"}) {
+        for (const char *option : {"port", "period", "clear", "duration", "append", "rotate", "clock", "mqtt"}) {
             if (p.isSet(QLatin1String(option)))
                 return error(QStringLiteral("--report takes only --cents and --csv, not --%1").arg(QLatin1String(option)));
         }
@@ -120,8 +129,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
     if (p.isSet(QStringLiteral("cents")) || p.isSet(QStringLiteral("csv")))
         return error(QStringLiteral("--cents and --csv go with --report"));
 
-    if (o.files.size() != 1)
-        return error(QStringLiteral("give exactly one FILE"));
+    o.mqtt = p.isSet(QStringLiteral("mqtt"));
+    if (o.files.size() > 1 || (o.files.isEmpty() && !o.mqtt))
+        return error(QStringLiteral("give exactly one FILE, or --mqtt"));
     bool ok = true;
     if (p.isSet(QStringLiteral("period")))
         o.period = p.value(QStringLiteral("period")).toInt(&ok);
@@ -131,9 +141,14 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         o.durationMs = durationMs(p.value(QStringLiteral("duration")));
     if (o.durationMs < 0)
         return error(QStringLiteral("--duration must be seconds, or a number with s, m, h or d"));
-    o.port = p.value(QStringLiteral("port"));
+    o.port = p.isSet(QStringLiteral("port")) ? p.value(QStringLiteral("port")) : rememberedPort;
     if (p.isSet(QStringLiteral("port")) && o.port.isEmpty())
         return error(QStringLiteral("--port needs a port name"));
+    if (o.port.isEmpty())
+        return error(QStringLiteral("no --port given and none remembered"));
+    QString why;
+    if (!mqttConfig(p, o.port, &o.broker, &why))
+        return error(why);
     o.clear = p.isSet(QStringLiteral("clear"));
     o.append = p.isSet(QStringLiteral("append"));
 
@@ -145,7 +160,7 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         const qsizetype r = names.indexOf(p.value(QStringLiteral("rotate")));
         if (r < 0)
             return error(QStringLiteral("--rotate must be daily, weekly or monthly"));
-        if (o.files.first() == QLatin1String("-"))
+        if (o.files.value(0, QStringLiteral("-")) == QLatin1String("-"))
             return error(QStringLiteral("--rotate needs a file name, not -"));
         o.log.rotation = LogOptions::Rotation(r + 1);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/logfile/logsink.h"
+#include "publish/mqttpublisher.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,14 +14,14 @@
 namespace quelmar {
 
 // Exit codes, as --help and the man page list them.
-enum LoggerExit { ExitDone = 0, ExitUsage = 2, ExitNoPort = 3, ExitNoFile = 4 };
+enum LoggerExit { ExitDone = 0, ExitUsage = 2, ExitNoPort = 3, ExitNoFile = 4, ExitBrokerRefused = 5 };
 
 struct LoggerOptions {
     enum Action { Run, Report, Help, Version, Error };
     Action action = Run;
     QString text;          // Help: the help text; Error: what was wrong
-    QString port;          // empty: the port the window remembers
-    QStringList files;     // Run: the one log ("-" for standard output); Report: the logs
+    QString port;          // Run: --port, or else the port the window remembers
+    QStringList files;     // Run: the log ("-" for standard output), none with --mqtt; Report: the logs
     int period = 1;        // seconds between records
     qint64 durationMs = 0; // 0: until stopped
     bool clear = false;
@@ -28,10 +29,13 @@ struct LoggerOptions {
     LogOptions log;        // rotation and the clock column
     double cents = -1;     // Report: the tariff; -1 for none
     bool csv = false;      // Report: CSV instead of a table
+    bool mqtt = false;     // Run: also publish to `broker`
+    MqttPublisher::Config broker;
 };
 
-// `arguments` as QCoreApplication::arguments() gives them, program first.
-LoggerOptions parseLoggerOptions(const QStringList &arguments);
+// `arguments` as QCoreApplication::arguments() gives them, program first;
+// `rememberedPort` is the port a run without --port uses.
+LoggerOptions parseLoggerOptions(const QStringList &arguments, const QString &rememberedPort);
 
 // "90", "90s", "15m", "2h" or "3d" in milliseconds; -1 when it is none of
 // them.

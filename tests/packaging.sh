@@ -185,6 +185,9 @@ check "the logger's man page describes every option of --help" \
     man_covers_help "$WORK/log-help.txt" "$U/share/man/man1/quelmar-log.1.gz" 5
 check "the service runs the logger on its instance's port" \
     grep -q "^ExecStart=quelmar-log --port %I " "$U/lib/systemd/user/quelmar-log@.service"
+check "the service takes more options from the user's environment file, if there is one" \
+    grep -qx -e 'EnvironmentFile=-%E/quelmar/quelmar-log.env' "$U/lib/systemd/user/quelmar-log@.service"
+check "the window does not load the MQTT library" bash -c "! ldd '$U/bin/quelmar-communicator' | grep -q mosquitto"
 "$U/bin/quelmar-communicator" --help >"$WORK/help.txt" 2>&1
 check "the program's man page describes every option of --help" \
     man_covers_help "$WORK/help.txt" "$U/share/man/man1/quelmar-communicator.1.gz" 3
@@ -239,6 +242,7 @@ if [ -f "$DEB" ]; then
     check "Depends names libqt6widgets6" contains_word "$(field Depends)" libqt6widgets6
     check "Depends names libqt6charts6" contains_word "$(field Depends)" libqt6charts6
     check "Depends names libc6" contains_word "$(field Depends)" libc6
+    check "Depends names libmosquitto1, the logger's MQTT client" contains_word "$(field Depends)" libmosquitto1
     check "Depends names fonts-liberation2, the window's font" \
         contains_word "$(field Depends)" fonts-liberation2
 

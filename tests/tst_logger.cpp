@@ -29,7 +29,9 @@ QString summary(const quelmar::LoggerOptions &o)
         .arg(o.durationMs)
         .arg(o.clear ? " clear" : "", o.append ? " append" : "")
         .arg(int(o.log.rotation))
-        .arg(o.log.clock ? " clock" : "");
+        .arg(o.log.clock ? " clock" : "")
+        + (o.mqtt ? QStringLiteral(" mqtt=%1:%2 id=%3 every=%4").arg(o.broker.host).arg(o.broker.port).arg(o.broker.id).arg(o.broker.period)
+                  : QString());
 }
 
 } // namespace
@@ -45,43 +47,54 @@ private slots:
         QTest::addColumn<QString>("parsed");
         const QString badDuration = "error: --duration must be seconds, or a number with s, m, h or d";
         const QString badPeriod = "error: --period must be a whole number from 1 to 99";
-        QTest::newRow("defaults") << QStringList{"log.csv"} << "log.csv port= period=1 ms=0 rotate=0";
+        QTest::newRow("defaults") << QStringList{"log.csv"} << "log.csv port=ttyS3 period=1 ms=0 rotate=0";
         QTest::newRow("everything") << QStringList{"--port", "ttyUSB0", "--period", "99", "--clear", "--append", "-"}
                                     << "- port=ttyUSB0 period=99 ms=0 clear append rotate=0";
-        QTest::newRow("seconds") << QStringList{"--duration", "90", "x"} << "x port= period=1 ms=90000 rotate=0";
-        QTest::newRow("s") << QStringList{"--duration", "90s", "x"} << "x port= period=1 ms=90000 rotate=0";
-        QTest::newRow("m") << QStringList{"--duration", "15m", "x"} << "x port= period=1 ms=900000 rotate=0";
-        QTest::newRow("h") << QStringList{"--duration", "2h", "x"} << "x port= period=1 ms=7200000 rotate=0";
-        QTest::newRow("d") << QStringList{"--duration", "3d", "x"} << "x port= period=1 ms=259200000 rotate=0";
+        QTest::newRow("seconds") << QStringList{"--duration", "90", "x"} << "x port=ttyS3 period=1 ms=90000 rotate=0";
+        QTest::newRow("s") << QStringList{"--duration", "90s", "x"} << "x port=ttyS3 period=1 ms=90000 rotate=0";
+        QTest::newRow("m") << QStringList{"--duration", "15m", "x"} << "x port=ttyS3 period=1 ms=900000 rotate=0";
+        QTest::newRow("h") << QStringList{"--duration", "2h", "x"} << "x port=ttyS3 period=1 ms=7200000 rotate=0";
+        QTest::newRow("d") << QStringList{"--duration", "3d", "x"} << "x port=ttyS3 period=1 ms=259200000 rotate=0";
         QTest::newRow("nine digits of days") << QStringList{"--duration", "999999999d", "x"}
-                                             << "x port= period=1 ms=86399999913600000 rotate=0";
+                                             << "x port=ttyS3 period=1 ms=86399999913600000 rotate=0";
         QTest::newRow("ten digits") << QStringList{"--duration", "1234567890", "x"} << badDuration;
         QTest::newRow("unknown unit") << QStringList{"--duration", "5w", "x"} << badDuration;
         QTest::newRow("unit alone") << QStringList{"--duration", "m", "x"} << badDuration;
         QTest::newRow("sign") << QStringList{"--duration", "+5", "x"} << badDuration;
-        QTest::newRow("period 1") << QStringList{"--period", "1", "x"} << "x port= period=1 ms=0 rotate=0";
+        QTest::newRow("period 1") << QStringList{"--period", "1", "x"} << "x port=ttyS3 period=1 ms=0 rotate=0";
         QTest::newRow("period 0") << QStringList{"--period", "0", "x"} << badPeriod;
         QTest::newRow("period 100") << QStringList{"--period", "100", "x"} << badPeriod;
         QTest::newRow("period 1.5") << QStringList{"--period", "1.5", "x"} << badPeriod;
-        QTest::newRow("no file") << QStringList{} << "error: give exactly one FILE";
-        QTest::newRow("two files") << QStringList{"a", "b"} << "error: give exactly one FILE";
+        QTest::newRow("no file") << QStringList{} << "error: give exactly one FILE, or --mqtt";
+        QTest::newRow("two files") << QStringList{"a", "b"} << "error: give exactly one FILE, or --mqtt";
         QTest::newRow("empty port") << QStringList{"--port", "", "x"} << "error: --port needs a port name";
         QTest::newRow("unknown option") << QStringList{"--colour", "x"} << "error: Unknown option 'colour'.";
-        QTest::newRow("weekly with clock") << QStringList{"--rotate", "weekly", "--clock", "x"} << "x port= period=1 ms=0 rotate=2 clock";
+        QTest::newRow("weekly with clock") << QStringList{"--rotate", "weekly", "--clock", "x"} << "x port=ttyS3 period=1 ms=0 rotate=2 clock";
         QTest::newRow("rotate hourly") << QStringList{"--rotate", "hourly", "x"} << "error: --rotate must be daily, weekly or monthly";
         QTest::newRow("report") << QStringList{"--report", "--cents", "30.5", "--csv", "a", "b"} << "report a,b cents=30.5 csv";
         QTest::newRow("report, no tariff") << QStringList{"--report", "a"} << "report a cents=-1";
         QTest::newRow("report, negative tariff") << QStringList{"--report", "--cents", "-1", "a"}
                                                  << "error: --cents must be a number of cents per kWh, 0 or more";
         QTest::newRow("report, no logs") << QStringList{"--report"} << "error: give the logs to report on";
+        QTest::newRow("report, logging options") << QStringList{"--report", "--clock", "a"}
+                                                 << "error: --report takes only --cents and --csv, not --clock";
+        QTest::newRow("rotate to standard output") << QStringList{"--rotate", "daily", "-"} << "error: --rotate needs a file name, not -";
         QTest::newRow("tariff without report") << QStringList{"--cents", "30", "x"} << "error: --cents and --csv go with --report";
+        QTest::newRow("mqtt, no file") << QStringList{"--mqtt", "hub", "--mqtt-id", "m-1"} << " port=ttyS3 period=1 ms=0 rotate=0 mqtt=hub:1883 id=m-1 every=10";
+        QTest::newRow("mqtt over TLS") << QStringList{"--mqtt", "hub", "--mqtt-cafile", "/dev/null", "--mqtt-id", "m", "--mqtt-period", "3600", "x"}
+                                       << "x port=ttyS3 period=1 ms=0 rotate=0 mqtt=hub:8883 id=m every=3600";
+        QTest::newRow("mqtt period 0") << QStringList{"--mqtt", "hub", "--mqtt-period", "0"} << "error: --mqtt-period must be a whole number from 1 to 3600";
+        QTest::newRow("mqtt period 3601") << QStringList{"--mqtt", "hub", "--mqtt-period", "3601"} << "error: --mqtt-period must be a whole number from 1 to 3600";
+        QTest::newRow("a slash in the id") << QStringList{"--mqtt", "hub", "--mqtt-id", "a/b"} << "error: --mqtt-id takes only letters, digits, _ and -";
+        QTest::newRow("mqtt option alone") << QStringList{"--mqtt-id", "m", "x"} << "error: --mqtt-id needs --mqtt";
+        QTest::newRow("password on the command line") << QStringList{"--mqtt", "hub", "--mqtt-password", "pw"} << "error: Unknown option 'mqtt-password'.";
         QTest::newRow("--help") << QStringList{"--help", "--period", "0"} << "help";
         QTest::newRow("--version") << QStringList{"--version"} << "version";
     }
     void options()
     {
         QFETCH(QStringList, args);
-        QTEST(summary(quelmar::parseLoggerOptions(QStringList{"quelmar-log"} + args)), "parsed");
+        QTEST(summary(quelmar::parseLoggerOptions(QStringList{"quelmar-log"} + args, "ttyS3")), "parsed");
     }
 };
 

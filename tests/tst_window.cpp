@@ -58,8 +58,7 @@ QStringList texts(QWidget &w, const QList<const char *> &names)
 // makes it {-1}.
 QList<int> recordedSeconds(const QString &path)
 {
-    QFile f(path);
-    const QByteArray all = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    const QByteArray all = fileBytes(path);
     if (!all.startsWith(kHeader) || !all.endsWith('\n'))
         return {-1};
     QList<int> out;

@@ -93,6 +93,18 @@ QByteArray meterReply(const QList<double> &fields)
     return body + ';' + QByteArray::number(sum, 16).toUpper().rightJustified(4, '0') + '\r';
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 QString textOf(const QWidget &window, const char *objectName)
 {
     const QWidget *widget = window.findChild<QWidget *>(objectName);

@@ -84,6 +84,11 @@ private:
 // The checksum is summed here, not by the program's own code.
 QByteArray meterReply(const QList<double> &fields);
 
+// The bytes of a file, empty when it cannot be read; and a file written
+// whole, false when it could not be.
+QByteArray fileBytes(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
+
 // The text a line edit or label of the window shows.
 QString textOf(const QWidget &window, const char *objectName);
 

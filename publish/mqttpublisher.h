@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Publishes a meter session's readings to an MQTT broker: discovery configs
+// and availability (retained) on every connect, a state every period of
+// readout passes, "offline" when the meter stops answering, on stop() and,
+// as the broker's will, when the process dies without a word.
+//
+// The network runs on a thread of its own (connecting, TLS, waiting for
+// the broker), so no poll ever waits for it; what it learns reaches this
+// object through the event loop. A lost or unreachable broker is tried
+// again with a growing wait of at most kMaxRetryMs.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <thread>
+
+namespace quelmar {
+
+class MeterSession;
+struct ReadoutTexts;
+
+class MqttPublisher : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxRetryMs = 5000;
+
+    struct Config {
+        QString host;
+        int port = 1883;
+        QString id;
+        QString user;
+        QString password;     // used only with a user
+        QString caFile;       // TLS, with the broker's certificate and name verified
+        int period = 10;      // seconds of readout passes between states
+        bool discovery = true;
+        QString discoveryPrefix = QStringLiteral("homeassistant");
+        QString device;       // the meter's name in Home Assistant
+    };
+
+    enum class Broker { Connecting, Up, Down };
+
+    explicit MqttPublisher(const Config &config, QObject *parent = nullptr);
+    // stop(), then the client is freed.
+    ~MqttPublisher() override;
+
+    // Sets the client up and starts connecting. False, with `why`, when it
+    // cannot even try (an unreadable CA file, say).
+    bool start(QString *why);
+    // Says "offline" if connected, disconnects cleanly and ends the network
+    // thread, waiting a few seconds at most.
+    void stop();
+
+    // Publishes the readings of `session` and the availability of its meter.
+    void follow(MeterSession &session);
+
+    // One readout pass of the session: a state is due on the second pass
+    // and then every 2 * period passes, the log's rhythm, so with equal
+    // periods every state is a logged record.
+    void reading(const ReadoutTexts &texts);
+    // The meter began or stopped answering.
+    void setMeterUp(bool up);
+
+    // "host:port" as messages name it.
+    QString address() const;
+
+signals:
+    // The broker's state changed; `why` says why it is down.
+    void brokerChanged(quelmar::MqttPublisher::Broker broker, const QString &why);
+    // Before any connection succeeded the broker refused the user name or
+    // password, or TLS failed (its certificate did not verify, say). It is
+    // still tried again.
+    void refused(const QString &why);
+
+private:
+    struct Network;
+    static void run(const std::shared_ptr<Network> &net, const QByteArray &host, int port);
+    void connected();
+    void failed(bool refusal, const QString &why);
+    void publish(const QString &topic, const QByteArray &payload, bool retain);
+    void sayAvailability();
+
+    Config m_config;
+    Broker m_broker = Broker::Connecting;
+    bool m_everUp = false;
+    bool m_meterUp = false;
+    int m_countdown = 2;
+    QString m_lastWhy;
+
+    // The client and what the network thread shares with this object.
+    std::shared_ptr<Network> m_net;
+    std::thread m_thread;
+};
+
+} // namespace quelmar

@@ -1,0 +1,211 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The logger publishing to a real broker: a mosquitto of the test's own on
+// free ports (plain, with a password, with TLS from a CA that openssl makes
+// here), the simulated meter, and what a subscriber to every topic sees.
+#include "publish/mqttpayload.h"
+#include "testsupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+class tst_Mqtt : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir;
+    QProcess broker, sub, logger; // the logger of the shared run: the service, id "shared"
+    std::unique_ptr<MeterSim> sim;
+    QMap<QString, QString> vars; // {plain}, {auth}, {tls}: ports; {d}: the folder; the service's specifiers
+    QList<QByteArray> seen;      // "topic payload", as they came
+
+    static QJsonObject json(const QByteArray &text) { return QJsonDocument::fromJson(text).object(); }
+    QByteArray read(const QString &name) const { QFile f(QDir(dir.path()).filePath(name)); return f.open(QIODevice::ReadOnly) ? f.readAll() : "<none>"; }
+    // `text` with the ports and files filled in; fill() splits it into words.
+    QString expand(QString text) const
+    {
+        for (auto v = vars.cbegin(); v != vars.cend(); ++v)
+            text.replace(v.key(), v.value());
+        return text;
+    }
+    QStringList fill(const QString &text) const { return expand(text).split(' ', Qt::SkipEmptyParts); }
+    bool startBroker()
+    {
+        broker.start("bash", {SOURCE_DIR "/tests/support/mqtt-broker.sh", dir.path()});
+        return QTest::qWaitFor([&] { return broker.readAllStandardError().contains(" running"); }, 10000);
+    }
+    QByteArray last(const QString &topic, int back = 0)
+    {
+        while (sub.canReadLine() || sub.waitForReadyRead(0))
+            seen << sub.readLine().chopped(1);
+        for (qsizetype i = seen.size() - 1; i >= 0; --i)
+            if (seen[i].startsWith(topic.toUtf8() + ' ') && back-- == 0)
+                return seen[i].mid(topic.size() + 1);
+        return {};
+    }
+
+    // Every state seen is the log's record of the same reading, no record
+    // between the first state and the last lacks its state, and no record
+    // is missing from the log (the meter's clock runs 20 times as fast).
+    void statesAreRecords()
+    {
+        QList<QByteArray> lines = read("home/quelmar/shared.csv").split('\n');
+        QCOMPARE(lines.takeFirst(), "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power");
+        QCOMPARE(lines.takeLast(), QByteArray()); // no half record
+        QList<QJsonObject> records;
+        for (const QByteArray &line : std::as_const(lines)) {
+            const QList<QByteArray> r = line.split(',');
+            const int elapsed = QTime::fromString(r[0], "hh:mm:ss").msecsSinceStartOfDay() / 1000;
+            QVERIFY2(r.size() == 8 && (records.isEmpty() || elapsed - records.last()["elapsed"].toInt() <= 40), line.constData());
+            records << QJsonObject{{"elapsed", elapsed}, {"energy", qRound64(r[1].toDouble() * 1e3)}, {"power", r[2].toDouble()},
+                                   {"voltage", r[3].toDouble()}, {"current", r[4].toDouble()}, {"power_factor", r[5].toDouble()},
+                                   {"lead_lag", QString(r[6]).toLower()}, {"apparent_power", r[7].toDouble()}};
+        }
+        QList<qsizetype> at;
+        for (QByteArray state; !(state = last("quelmar/shared/state", int(at.size()))).isEmpty();) {
+            QVERIFY2(QRegularExpression(R"("energy":\d+\.\d{6},)").match(state).hasMatch(), state.constData()); // the log's digits
+            QJsonObject o = json(state);
+            o["energy"] = qRound64(o["energy"].toDouble() * 1e6); // in mWh, as the log has it
+            at.prepend(records.indexOf(o));
+            QVERIFY2(at.first() >= 0, state.constData());
+        }
+        QCOMPARE(at.last() - at.first() + 1, at.size());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(startBroker());
+        const QList<QByteArray> ports = read("ports").split('\n');
+        for (int i = 0; i < 3; ++i)
+            vars[QStringList{"{plain}", "{auth}", "{tls}"}[i]] = ports.value(i);
+        vars["{d}"] = dir.path();
+        sub.start("mosquitto_sub", fill("-p {plain} -t # -F") << "%t %p");
+        // Past a minute of meter time within seconds, under 1 Wh for longer.
+        sim = std::make_unique<MeterSim>();
+        QVERIFY(!sim->start({"--no-pacing", "--lead", "--watts", "10", "--time-scale", "20", "--link", dir.filePath("meter")}).isEmpty());
+        // The shared run is the service as installed, with more options from
+        // an environment file in the user's configuration folder (%E).
+        QVERIFY(QDir().mkpath(dir.filePath("home/quelmar")));
+        vars.insert(QMap<QString, QString>{{"%E", dir.filePath("config")}, {"%h", dir.filePath("home")}, {"%I", dir.filePath("meter")}, {"%i", "shared"},
+                                           {"$QUELMAR_LOG_OPTIONS", "--mqtt 127.0.0.1:{plain} --mqtt-period 1 --mqtt-id shared"}});
+        const QString service = expand(read(SOURCE_DIR "/packaging/quelmar-log@.service"));
+        QVERIFY(service.contains("\nEnvironmentFile=-" + dir.filePath("config/quelmar/")));
+        QStringList args = service.section("\nExecStart=", 1).section('\n', 0, 0).split(' ');
+        QCOMPARE(args.takeFirst(), "quelmar-log");
+        logger.start(LOGGER_EXE, args);
+        QTRY_VERIFY_WITH_TIMEOUT(!last("quelmar/shared/state", 3).isEmpty(), 20000);
+    }
+
+    void ids_data()
+    {
+        QTest::addColumn<QStringList>("hostPortId");
+        QTest::newRow("device path") << QStringList{"Pi-Kitchen", "/dev/ttyUSB0", "quelmar_pi_kitchen_ttyusb0"};
+        QTest::newRow("window name") << QStringList{"nas.home", "COM3", "quelmar_nas_home_com3"};
+    }
+    void ids()
+    {
+        QFETCH(QStringList, hostPortId);
+        QCOMPARE(quelmar::mqtt::defaultId(hostPortId[0], hostPortId[1]), hostPortId[2]);
+    }
+
+    void discovery_data()
+    {
+        QTest::addColumn<QString>("expected"); // device class, unit, state class
+        for (const char *row : {"power power W measurement", "apparent_power apparent_power VA measurement", "voltage voltage V measurement",
+                                "current current A measurement", "power_factor power_factor  measurement", "lead_lag enum  ",
+                                "energy energy Wh total_increasing", "elapsed duration s measurement"})
+            QTest::newRow(QByteArray(row).split(' ')[0]) << QString(row).section(' ', 1);
+    }
+    void discovery()
+    {
+        QFETCH(QString, expected);
+        const QString key = QTest::currentDataTag();
+        const QJsonObject c = json(last("homeassistant/sensor/shared/" + key + "/config"));
+        QCOMPARE(QStringList({c["device_class"].toString(), c["unit_of_measurement"].toString(), c["state_class"].toString(),
+                              c["value_template"].toString(), c["unique_id"].toString()}).join(' '),
+                 expected + " {{ value_json." + key + " }} shared_" + key);
+        QVERIFY(json(last("quelmar/shared/state")).contains(key));
+    }
+    void discoveryConfig()
+    {
+        QCOMPARE(json(last("homeassistant/sensor/shared/energy/config")), json(R"({"unique_id":"shared_energy","name":"Energy",
+            "state_topic":"quelmar/shared/state","value_template":"{{ value_json.energy }}","availability_topic":"quelmar/shared/availability",
+            "device":{"identifiers":["shared"],"name":"Quelmar meter meter","model":"Quelmar meter","sw_version":"quelmar-log 2.0.1beta"},
+            "device_class":"energy","unit_of_measurement":"Wh","state_class":"total_increasing"})"));
+        QCOMPARE(json(last("homeassistant/sensor/shared/lead_lag/config"))["options"].toVariant(), QVariantList({"lead", "lag"}));
+        QCOMPARE(last("quelmar/shared/availability"), "online");
+        statesAreRecords();
+    }
+
+    // A logger of its own per row. It ends by itself with the exit code
+    // `end` and says `said` on stderr, or runs until the signal -`end` and
+    // leaves the meter offline.
+    void variants_data()
+    {
+        QTest::addColumn<QString>("args"); // the environment holds the right password
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("said");
+        const QString auth = "--mqtt 127.0.0.1:{auth} --mqtt-user alice";
+        QTest::newRow("password file, no discovery, stopped") << auth + " --mqtt-password-file {d}/right --no-discovery" << -SIGTERM << "";
+        QTest::newRow("password from the environment, killed") << auth << -SIGKILL << "";
+        QTest::newRow("wrong password in the file") << auth + " --mqtt-password-file {d}/wrong" << 5
+                                        << "the MQTT broker 127.0.0.1:{auth} refused the connection: Connection Refused: not authorised.";
+        QTest::newRow("TLS, discovery prefix, killed") << "--mqtt 127.0.0.1:{tls} --mqtt-cafile {d}/ca --discovery-prefix ha/x" << -SIGKILL << "";
+        QTest::newRow("TLS, another name") << "--mqtt localhost:{tls} --mqtt-cafile {d}/ca" << 5 << "localhost:{tls} refused the connection: certificate verify failed";
+        QTest::newRow("TLS, wrong CA") << "--mqtt 127.0.0.1:{tls} --mqtt-cafile {d}/other" << 5 << "127.0.0.1:{tls} refused the connection: certificate verify failed";
+    }
+    void variants()
+    {
+        QFETCH(QString, args);
+        QFETCH(int, end);
+        QFETCH(QString, said);
+        const QString id = QString(QTest::currentDataTag()).toLower().replace(QRegularExpression("[^a-z0-9]"), "_");
+        MeterSim meter;
+        QProcess p;
+        p.setEnvironment(QProcess::systemEnvironment() << "QUELMAR_MQTT_PASSWORD=right");
+        p.start(LOGGER_EXE, QStringList{"--port", meter.start({"--no-pacing"}), "--mqtt-id", id} + fill(args));
+        if (end >= 0) {
+            QVERIFY(p.waitForFinished(20000));
+            QCOMPARE(p.exitCode(), end);
+            QVERIFY2(p.readAllStandardError().contains(expand(said).toUtf8()), qPrintable(said));
+            return;
+        }
+        const QString availability = "quelmar/" + id + "/availability";
+        QTRY_COMPARE_WITH_TIMEOUT(last(availability), "online", 15000);
+        QCOMPARE(last("homeassistant/sensor/" + id + "/power/config").isEmpty(), args.contains("discovery"));
+        QCOMPARE(last("ha/x/sensor/" + id + "/power/config").isEmpty(), !args.contains("ha/x"));
+        ::kill(p.processId(), -end);
+        QTRY_COMPARE_WITH_TIMEOUT(p.state(), QProcess::NotRunning, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(last(availability), "offline", 5000);
+    }
+
+    // The broker restarts without its retained messages, then the meter is
+    // unplugged and plugged in again, under the shared run's logger.
+    void restartAndUnplug()
+    {
+        broker.terminate();
+        QVERIFY(broker.waitForFinished());
+        QTest::qWait(8000); // the waits between tries grow to their longest
+        last({}); // what the old broker sent has all come by now
+        seen.clear();
+        QVERIFY(startBroker());
+        QTRY_VERIFY_WITH_TIMEOUT(!last("homeassistant/sensor/shared/energy/config").isEmpty(), 6000); // tried again within 5 s
+        QTRY_VERIFY_WITH_TIMEOUT(!last("quelmar/shared/state", 2).isEmpty(), 20000);
+        // "online" said on connecting, before any state, not by a later flap of the meter's line.
+        const auto firstState = std::find_if(seen.cbegin(), seen.cend(), [](const QByteArray &l) { return l.startsWith("quelmar/shared/state "); });
+        QVERIFY(seen.mid(0, firstState - seen.cbegin()).contains("quelmar/shared/availability online"));
+        statesAreRecords();
+        sim.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(last("quelmar/shared/availability"), "offline", 10000);
+        sim = std::make_unique<MeterSim>();
+        QVERIFY(!sim->start({"--no-pacing", "--link", dir.filePath("meter")}).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(last("quelmar/shared/availability"), "online", 15000);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Mqtt)
+#include "tst_mqtt.moc"
