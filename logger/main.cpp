@@ -13,7 +13,7 @@
 #include "core/session/metersession.h"
 #include "core/settings/settingskeys.h"
 #include "core/version.h"
-#include "publish/mqttpublisher.h"
+#include "core/publish/mqttpublisher.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

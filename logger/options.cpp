@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "options.h"
 
-#include "publish/mqttoptions.h"
+#include "core/publish/mqttoptions.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>

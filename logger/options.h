@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/logfile/logsink.h"
-#include "publish/mqttpublisher.h"
+#include "core/publish/mqttpublisher.h"
 
 #include <QString>
 #include <QStringList>

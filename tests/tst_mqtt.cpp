@@ -2,7 +2,7 @@
 // The logger publishing to a real broker: a mosquitto of the test's own on
 // free ports (plain, with a password, with TLS from a CA that openssl makes
 // here), the simulated meter, and what a subscriber to every topic sees.
-#include "publish/mqttpayload.h"
+#include "core/publish/mqttpayload.h"
 #include "testsupport.h"
 
 #include <QJsonDocument>
