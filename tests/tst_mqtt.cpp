@@ -156,6 +156,7 @@ private slots:
                                         << "the MQTT broker 127.0.0.1:{auth} refused the connection: Connection Refused: not authorised.";
         QTest::newRow("TLS, discovery prefix, killed") << "--mqtt 127.0.0.1:{tls} --mqtt-cafile {d}/ca --discovery-prefix ha/x" << -SIGKILL << "";
         QTest::newRow("TLS, another name") << "--mqtt localhost:{tls} --mqtt-cafile {d}/ca" << 5 << "localhost:{tls} refused the connection: certificate verify failed";
+        QTest::newRow("TLS, wrong CA") << "--mqtt 127.0.0.1:{tls} --mqtt-cafile {d}/other" << 5 << "127.0.0.1:{tls} refused the connection: certificate verify failed";
     }
     void variants()
     {

@@ -11,7 +11,8 @@
 #   2. only user alice with the password "right" (DIR/right and DIR/wrong
 #      hold a right and a wrong one);
 #   3. TLS, with a certificate (DIR/server) that names only 127.0.0.1 and is
-#      signed by the authority DIR/ca.
+#      signed by the authority DIR/ca; DIR/other is an authority that signed
+#      nothing.
 set -euo pipefail
 cd "$1"
 if [ ! -s ports ]; then
@@ -26,6 +27,7 @@ if [ ! -s ports ]; then
     mosquitto_passwd -b -c passwords alice right
     key=(req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1)
     openssl "${key[@]}" -keyout ca.key -out ca -subj /CN=CA 2>/dev/null
+    openssl "${key[@]}" -keyout other.key -out other -subj /CN=CA 2>/dev/null
     openssl "${key[@]}" -keyout server.key -out server -subj /CN=Broker \
         -addext subjectAltName=IP:127.0.0.1 -CA ca -CAkey ca.key 2>/dev/null
 fi
