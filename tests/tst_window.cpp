@@ -140,7 +140,8 @@ private slots:
         QCOMPARE(w.session().pollTimer().interval(), 500);
         QCOMPARE(w.windowTitle(), QStringLiteral("Quelmar Communicator " QUELMAR_VERSION_TEXT));
         auto *box = child<QComboBox>(w, "ComPort");
-        QCOMPARE(box->currentText(), QString());
+        QCOMPARE(QStringList({box->itemText(0), box->itemText(19), box->currentText(), QString::number(box->count())}),
+                 QStringList({"COM1", "COM20", "", "20"}));
         QVERIFY(!child(w, "stopButton")->isEnabled());
         // Every tick reports the failure and sends nothing.
         QTRY_COMPARE_WITH_TIMEOUT(textOf(w, "comerr"), kError, 2000);
