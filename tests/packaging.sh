@@ -188,6 +188,7 @@ check "the service runs the logger on its instance's port" \
 check "the service takes more options from the user's environment file, if there is one" \
     grep -qx -e 'EnvironmentFile=-%E/quelmar/quelmar-log.env' "$U/lib/systemd/user/quelmar-log@.service"
 check "the window does not load the MQTT library" bash -c "! ldd '$U/bin/quelmar-communicator' | grep -q mosquitto"
+check "the logger loads the MQTT library only for --mqtt" bash -c "! ldd '$U/bin/quelmar-log' | grep -q mosquitto"
 "$U/bin/quelmar-communicator" --help >"$WORK/help.txt" 2>&1
 check "the program's man page describes every option of --help" \
     man_covers_help "$WORK/help.txt" "$U/share/man/man1/quelmar-communicator.1.gz" 3

@@ -8,6 +8,7 @@
 #include <mosquitto.h>
 
 #include <QFile>
+#include <QLibrary>
 
 #include <algorithm>
 #include <atomic>
@@ -28,6 +29,38 @@ constexpr auto kStopWait = std::chrono::seconds(3);
 // CONNACK codes of MQTT 3.1.1 that mean the credentials.
 constexpr int kBadUserOrPassword = 4;
 constexpr int kNotAuthorised = 5;
+
+// The MQTT client, and the TLS libraries it brings (about 2 MiB resident),
+// are loaded when a publisher starts, so a logger without --mqtt never maps
+// them. These pointers hide the library's functions of the same names.
+#define QUELMAR_MOSQUITTO(X)                                                                                        \
+    X(mosquitto_lib_init) X(mosquitto_new) X(mosquitto_destroy) X(mosquitto_threaded_set)                          \
+    X(mosquitto_connect_callback_set) X(mosquitto_log_callback_set) X(mosquitto_will_set)                          \
+    X(mosquitto_username_pw_set) X(mosquitto_tls_set) X(mosquitto_connect) X(mosquitto_loop)                      \
+    X(mosquitto_want_write) X(mosquitto_publish) X(mosquitto_disconnect) X(mosquitto_strerror)                     \
+    X(mosquitto_connack_string)
+#define QUELMAR_DECLARE(name) decltype(&::name) name = nullptr;
+QUELMAR_MOSQUITTO(QUELMAR_DECLARE)
+#undef QUELMAR_DECLARE
+
+// Once per process; false, with `why`, when the library or one of its
+// functions is missing.
+bool loadClientLibrary(QString *why)
+{
+    static QLibrary library(QStringLiteral("mosquitto"), 1);
+    static const bool loaded = [] {
+        if (!library.load())
+            return false;
+#define QUELMAR_RESOLVE(name) name = reinterpret_cast<decltype(name)>(library.resolve(#name)); if (!name) return false;
+        QUELMAR_MOSQUITTO(QUELMAR_RESOLVE)
+#undef QUELMAR_RESOLVE
+        mosquitto_lib_init();
+        return true;
+    }();
+    if (!loaded)
+        *why = QStringLiteral("cannot load the MQTT client library: %1").arg(library.errorString());
+    return loaded;
+}
 
 } // namespace
 
@@ -95,9 +128,6 @@ MqttPublisher::MqttPublisher(const Config &config, QObject *parent)
     , m_config(config)
     , m_net(std::make_shared<Network>())
 {
-    // Once per process, and the library counts its users.
-    static const int init = mosquitto_lib_init();
-    Q_UNUSED(init);
     m_net->owner = this;
 }
 
@@ -115,6 +145,8 @@ QString MqttPublisher::address() const
 
 bool MqttPublisher::start(QString *why)
 {
+    if (!loadClientLibrary(why))
+        return false;
     mosquitto *client = m_net->client = mosquitto_new(nullptr, true, m_net.get());
     if (!client) {
         *why = QString::fromLocal8Bit(std::strerror(errno));
