@@ -95,7 +95,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("quelmar-log"));
     QCoreApplication::setApplicationVersion(QStringLiteral(QUELMAR_VERSION_TEXT));
 
-    const LoggerOptions o = parseLoggerOptions(app.arguments(), storedPort());
+    const LoggerOptions o = parseLoggerOptions(app.arguments(), storedPort);
     switch (o.action) {
     case LoggerOptions::Help:
         std::fputs(qPrintable(o.text), stdout);

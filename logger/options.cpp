@@ -46,7 +46,7 @@ bool clockFrom(const QString &text, std::function<qint64()> &clock)
     return true;
 }
 
-LoggerOptions parseLoggerOptions(const QStringList &arguments, const QString &rememberedPort)
+LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::function<QString()> &rememberedPort)
 {
     LoggerOptions o;
     const auto error = [&o](const QString &why) {
@@ -141,7 +141,7 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const QString &re
         o.durationMs = durationMs(p.value(QStringLiteral("duration")));
     if (o.durationMs < 0)
         return error(QStringLiteral("--duration must be seconds, or a number with s, m, h or d"));
-    o.port = p.isSet(QStringLiteral("port")) ? p.value(QStringLiteral("port")) : rememberedPort;
+    o.port = p.isSet(QStringLiteral("port")) ? p.value(QStringLiteral("port")) : rememberedPort();
     if (p.isSet(QStringLiteral("port")) && o.port.isEmpty())
         return error(QStringLiteral("--port needs a port name"));
     if (o.port.isEmpty())

@@ -34,8 +34,9 @@ struct LoggerOptions {
 };
 
 // `arguments` as QCoreApplication::arguments() gives them, program first;
-// `rememberedPort` is the port a run without --port uses.
-LoggerOptions parseLoggerOptions(const QStringList &arguments, const QString &rememberedPort);
+// `rememberedPort` gives the port a run without --port uses. It is asked
+// only then: reading the settings costs the logger half a MiB.
+LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::function<QString()> &rememberedPort);
 
 // "90", "90s", "15m", "2h" or "3d" in milliseconds; -1 when it is none of
 // them.
