@@ -43,6 +43,10 @@ void SerialLink::setPort(const QString &name)
     // buffered bytes of the old line carry over.
     delete m_port;
     m_port = new QSerialPort(devicePath(name));
+    // Unlimited, Qt reserves a fresh 32 KiB block for every byte that
+    // trickles in at 9600 baud, megabytes per reply that the heap keeps.
+    // A few replies' worth is all a read takes; the rest waits in the system.
+    m_port->setReadBufferSize(4 * kReplyCapacity);
 }
 
 bool SerialLink::openPort()
