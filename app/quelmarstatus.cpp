@@ -2,6 +2,7 @@
 #include "quelmarstatus.h"
 
 #include "chart/charttab.h"
+#include "core/logfile/logsink.h"
 #include "core/session/metersession.h"
 #include "core/version.h"
 #include "ui_quelmarstatus.h"
@@ -28,6 +29,7 @@ QuelmarStatus::QuelmarStatus(QWidget *parent, const QString &port)
     // After the form's three tabs, so their indexes stay as they are.
     chart = new quelmar::ChartTab(meter->history());
     ui->tabWidget->addTab(chart, tr("Chart"));
+    setUpLogging();
 
     connect(ui->ClearButton, SIGNAL(clicked()), this, SLOT(ClearData()));
     connect(ui->ClearButton_M, SIGNAL(clicked()), this, SLOT(ClearData()));

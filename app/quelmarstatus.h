@@ -3,15 +3,20 @@
 
 #include <QMainWindow>
 
+#include <memory>
+
+class QLabel;
 class QLineEdit;
 class QSerialPort;
 class QEvent;
 class Ui_QuelmarStatus;
 namespace quelmar {
 class ChartTab;
+class LogSink;
 class MeterSession;
 struct Measurement;
 struct ReadoutTexts;
+struct Record;
 } // namespace quelmar
 
 // The one window over a meter session. Its public slots are what the user
@@ -71,9 +76,16 @@ private:
     // START's question before it replaces a file that holds readings; true
     // to go on.
     bool mayReplaceLog(const QString &path);
+    // The log step: a record the session made due goes into the log, and
+    // the Data Logging tab says when one could not.
+    void writeRecord(const quelmar::Record &r);
+    void setUpLogging();
 
     Ui_QuelmarStatus *ui = nullptr;
     quelmar::MeterSession *meter = nullptr;
+    std::unique_ptr<quelmar::LogSink> logSink;
+    // The Data Logging tab's word on records that could not be written.
+    QLabel *logerr = nullptr;
     // The Chart tab's page, owned by the tab widget.
     quelmar::ChartTab *chart = nullptr;
     const QString portOverride;

@@ -11,6 +11,7 @@
 #include "core/wire/protocol.h"
 #include "core/logfile/logrecord.h"
 #include "core/measure/measurement.h"
+#include "core/measure/record.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -119,10 +120,10 @@ void BM_LogRecord(benchmark::State &state)
 {
     double vals[kMeasurementCount];
     bench::meterValues(7200, false, vals);
-    const ReadoutTexts t = readoutTexts(Measurement::fromArray(vals));
+    const Record r = Record::of(Measurement::fromArray(vals), 0, 0);
     AllocationCounter allocs(state);
     for (auto _ : state)
-        benchmark::DoNotOptimize(logRecord(t));
+        benchmark::DoNotOptimize(logRecord(r));
 }
 BENCHMARK(BM_LogRecord);
 
@@ -137,10 +138,10 @@ void BM_AppendLogRecord(benchmark::State &state)
     }
     double vals[kMeasurementCount];
     bench::meterValues(7200, false, vals);
-    const ReadoutTexts t = readoutTexts(Measurement::fromArray(vals));
+    const Record r = Record::of(Measurement::fromArray(vals), 0, 0);
     AllocationCounter allocs(state);
     for (auto _ : state) {
-        if (!appendLogRecord(path, logRecord(t))) {
+        if (!appendLogRecord(path, logRecord(r)).written) {
             state.SkipWithError("append failed");
             break;
         }
@@ -222,7 +223,7 @@ void BM_ReadLog100k(benchmark::State &state)
     double vals[kMeasurementCount] = {};
     for (long long n = 0; n < 100000; ++n) {
         bench::fridgeValues(2 * n, vals);
-        file.write(logRecord(readoutTexts(Measurement::fromArray(vals))) + '\n');
+        file.write(logRecord(Record::of(Measurement::fromArray(vals), 0, 0)) + '\n');
     }
     file.close();
     int readings = 0;

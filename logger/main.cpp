@@ -4,29 +4,19 @@
 // small computer next to the appliance, over SSH or as a service; publishes
 // them to an MQTT broker for home automation; and reports what such logs
 // add up to.
+#include "meterlogger.h"
 #include "options.h"
+#include "stopsignals.h"
 
-#include "core/logfile/logreader.h"
-#include "core/logfile/logrecord.h"
-#include "core/measure/readouttext.h"
 #include "core/report/logreport.h"
-#include "core/session/metersession.h"
 #include "core/settings/settingskeys.h"
 #include "core/version.h"
-#include "core/publish/mqttpublisher.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QSocketNotifier>
-#include <QTimer>
 
-#include <algorithm>
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
-#include <memory>
-#include <sys/signalfd.h>
-#include <unistd.h>
+#include <cstring>
 
 namespace {
 
@@ -36,6 +26,16 @@ int usage(const QString &why)
 {
     std::fprintf(stderr, "quelmar-log: %s\nTry --help.\n", qPrintable(why));
     return ExitUsage;
+}
+
+// What went to standard output, whole, or exit code 4 with the reason: a
+// full disk or a closed pipe must not pass for a finished report.
+int written(int code)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return code;
+    std::fprintf(stderr, "quelmar-log: cannot write to standard output: %s\n", std::strerror(errno));
+    return ExitNoFile;
 }
 
 int report(const LoggerOptions &o)
@@ -55,41 +55,17 @@ int report(const LoggerOptions &o)
         if (!notes.isEmpty())
             std::fputs(qPrintable(QLatin1Char('\n') + notes), stdout);
     }
-    return ExitDone;
-}
-
-// Appending rows of the other kind would leave a file that cannot all be
-// read back: true, after saying so, when `path` is a log of the other kind.
-bool otherKind(const QString &path, bool clock)
-{
-    QFile existing(path);
-    const bool opened = existing.open(QIODevice::ReadOnly);
-    const LogRows rows(existing);
-    if (!opened || rows.status() != LogContents::Loaded || rows.hasClock() == clock)
-        return false;
-    std::fprintf(stderr, "quelmar-log: %s is a log %s the clock column; %s --clock to append to it\n",
-                 qPrintable(path), rows.hasClock() ? "with" : "without", rows.hasClock() ? "add" : "leave out");
-    return true;
+    return written(ExitDone);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    // SIGINT and SIGTERM are read from a descriptor in the event loop, so
-    // the record in progress is written whole before the loop sees them.
-    // Blocked before anything else runs, so every thread inherits the mask.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stop, nullptr);
-    // A full disk or a file size limit fails the write, which is retried;
-    // it must not end the logger.
-    std::signal(SIGXFSZ, SIG_IGN);
-
-    // Timers, the serial line and a signal descriptor need no GLib main
-    // loop; Qt's own event dispatcher spares the logger GLib's memory.
+    // Before anything else, so that no moment is deaf to them.
+    stopsignals::install();
+    // Timers, the serial line and a pipe need no GLib main loop; Qt's own
+    // event dispatcher spares the logger GLib's memory.
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quelmar-log"));
@@ -99,10 +75,10 @@ int main(int argc, char *argv[])
     switch (o.action) {
     case LoggerOptions::Help:
         std::fputs(qPrintable(o.text), stdout);
-        return ExitDone;
+        return written(ExitDone);
     case LoggerOptions::Version:
         std::printf("quelmar-log %s\n", QUELMAR_VERSION_TEXT);
-        return ExitDone;
+        return written(ExitDone);
     case LoggerOptions::Error:
         return usage(o.text);
     case LoggerOptions::Report:
@@ -110,122 +86,6 @@ int main(int argc, char *argv[])
     case LoggerOptions::Run:
         break;
     }
-    // No chart to feed: a day of history would only hold memory.
-    MeterSession session(nullptr, 1);
-    if (qEnvironmentVariableIsSet(kClockVariable)) {
-        std::function<qint64()> clock;
-        if (!clockFrom(qEnvironmentVariable(kClockVariable), clock))
-            return usage(QStringLiteral("%1 must be a date and time such as 2026-03-28T22:00:00+01:00, "
-                                        "optionally with ,RATE")
-                             .arg(QLatin1String(kClockVariable)));
-        session.setClock(clock);
-    }
-
-    // With --mqtt alone there is no file to write.
-    const QString file = o.files.value(0);
-    const QString first = file.isEmpty() ? file : logFileAt(file, o.log.rotation, session.now());
-    const qint64 held = file.isEmpty() ? 0 : countLogRecords(first);
-    if (!o.append && held > 0) {
-        std::fprintf(stderr, "quelmar-log: %s already holds %lld readings; use --append to add to it\n",
-                     qPrintable(first), held);
-        return ExitNoFile;
-    }
-    if (o.append && held > 0 && otherKind(first, o.log.clock))
-        return ExitNoFile;
-    QString why;
-    if (!file.isEmpty() && !session.log().start(file, o.period, o.append, &why, o.log, session.now())) {
-        std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
-        return ExitNoFile;
-    }
-
-    const int stopSignals = signalfd(-1, &stop, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (stopSignals < 0)
-        return ExitNoFile;
-    QSocketNotifier wake(stopSignals, QSocketNotifier::Read);
-    QObject::connect(&wake, &QSocketNotifier::activated, &app, [] { QCoreApplication::exit(ExitDone); });
-
-    // One status line on a terminal, rewritten with each record and each
-    // change of the link; nothing on a pipe.
-    const bool status = ::isatty(STDERR_FILENO);
-    bool linkUp = false;
-    ReadoutTexts last;
-    const char *brokerState = "";
-    const auto showStatus = [&] {
-        if (status)
-            std::fprintf(stderr, "\r%s  %s W  %d records  %s%s   ", qPrintable(last.time.isEmpty() ? "--:--:--" : last.time),
-                         qPrintable(last.power.isEmpty() ? "-" : last.power), session.log().written(),
-                         linkUp ? "link up" : "link down", brokerState);
-    };
-    int shownRecords = 0;
-    QObject::connect(&session, &MeterSession::measured, [&](const Measurement &, const ReadoutTexts &t) {
-        last = t;
-        if (session.log().written() != shownRecords) {
-            shownRecords = session.log().written();
-            showStatus();
-        }
-    });
-    QObject::connect(&session, &MeterSession::linkChanged, [&](bool up) {
-        linkUp = up;
-        showStatus();
-    });
-    std::unique_ptr<MqttPublisher> publisher;
-    bool refusedNow = false;
-    if (o.mqtt) {
-        publisher = std::make_unique<MqttPublisher>(o.broker);
-        using Broker = MqttPublisher::Broker;
-        brokerState = "  broker connecting";
-        publisher->follow(session);
-        // Credentials or a certificate that are wrong from the start will
-        // not come right by trying again.
-        QObject::connect(publisher.get(), &MqttPublisher::refused, [&](const QString &reason) {
-            std::fprintf(stderr, "%squelmar-log: the MQTT broker %s refused the connection: %s\n", status ? "\n" : "",
-                         qPrintable(publisher->address()), qPrintable(reason));
-            refusedNow = true;
-            QCoreApplication::exit(ExitBrokerRefused);
-        });
-        // Each change on a line of its own, for a journal as much as a terminal.
-        QObject::connect(publisher.get(), &MqttPublisher::brokerChanged, [&](Broker state, const QString &reason) {
-            if (refusedNow)
-                return;
-            brokerState = state == Broker::Up ? "  broker up" : "  broker down";
-            std::fprintf(stderr, "%squelmar-log: MQTT broker %s %s%s\n", status ? "\n" : "",
-                         qPrintable(publisher->address()), state == Broker::Up ? "connected" : "down: ",
-                         qPrintable(reason));
-            showStatus();
-        });
-        if (!publisher->start(&why)) {
-            std::fprintf(stderr, "quelmar-log: MQTT: %s\n", qPrintable(why));
-            return ExitUsage;
-        }
-    }
-    bool everOpen = false;
-    QObject::connect(&session, &MeterSession::polled, [&] { everOpen = everOpen || session.link().isUp(); });
-    showStatus();
-
-    // The meter is cleared once the address change has gone out.
-    if (o.clear)
-        session.setPending(Command::Clear);
-    everOpen = session.begin(o.port);
-    session.startPolling();
-
-    // A timer's interval is an int of milliseconds, under 25 days: a longer
-    // run waits for its deadline a day at a time.
-    const QDeadlineTimer deadline(o.durationMs);
-    QTimer stopAt;
-    stopAt.setSingleShot(true);
-    const auto waitForDeadline = [&] { stopAt.start(int(std::min<qint64>(deadline.remainingTime(), 86400000))); };
-    QObject::connect(&stopAt, &QTimer::timeout, [&] {
-        if (deadline.hasExpired())
-            QCoreApplication::exit(everOpen ? ExitDone : ExitNoPort);
-        else
-            waitForDeadline();
-    });
-    if (o.durationMs > 0)
-        waitForDeadline();
-
-    const int code = app.exec();
-    if (status)
-        std::fputc('\n', stderr);
-    ::close(stopSignals);
-    return code;
+    MeterLogger logger(o);
+    return logger.run();
 }

@@ -14,7 +14,15 @@
 namespace quelmar {
 
 // Exit codes, as --help and the man page list them.
-enum LoggerExit { ExitDone = 0, ExitUsage = 2, ExitNoPort = 3, ExitNoFile = 4, ExitBrokerRefused = 5 };
+enum LoggerExit {
+    ExitDone = 0,
+    ExitSystem = 1,
+    ExitUsage = 2,
+    ExitNoPort = 3,
+    ExitNoFile = 4,
+    ExitBrokerRefused = 5,
+    ExitNoMqttLibrary = 6,
+};
 
 struct LoggerOptions {
     enum Action { Run, Report, Help, Version, Error };

@@ -3,11 +3,13 @@
 #include "app/quelmarstatus.h"
 
 #include "core/logfile/logrecord.h"
+#include "core/logfile/logsink.h"
 #include "core/session/metersession.h"
 #include "ui_quelmarstatus.h"
 
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -31,6 +33,33 @@ QString documentsFolder()
 
 } // namespace
 
+void QuelmarStatus::setUpLogging()
+{
+    logSink = std::make_unique<quelmar::LogSink>();
+    connect(meter, &quelmar::MeterSession::recordDue, this, &QuelmarStatus::writeRecord);
+    // Below the tab's controls, in the red of the window's error label.
+    logerr = new QLabel(ui->tab_3);
+    logerr->setObjectName(QStringLiteral("logerr"));
+    logerr->setGeometry(30, 175, 361, 100);
+    logerr->setWordWrap(true);
+    logerr->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    logerr->setPalette(ui->comerr->palette());
+}
+
+void QuelmarStatus::writeRecord(const quelmar::Record &r)
+{
+    const quelmar::LogStep step = logSink->write(r);
+    if (step.written && step.resumedAfter == 0)
+        return;
+    const QString missed = QStringLiteral("%1 %2 could not be written")
+                               .arg(logSink->missed())
+                               .arg(logSink->missed() == 1 ? QStringLiteral("record") : QStringLiteral("records"));
+    // While it fails, the reason; once it works again, what was lost stays
+    // in sight until the next START.
+    logerr->setText(step.written ? QStringLiteral("%1 to %2.").arg(missed, logSink->file())
+                                 : QStringLiteral("%1. %2 so far.").arg(step.why, missed));
+}
+
 void QuelmarStatus::setSaveFileName()
 {
     // A cancelled dialog empties the field on purpose: START then refuses.
@@ -49,7 +78,8 @@ void QuelmarStatus::startlogging()
     ui->stopButton->setEnabled(true);
 
     QString why;
-    if (!meter->log().start(ui->fileEdit->text(), ui->lperiod->value(), false, &why)) {
+    logerr->clear();
+    if (!logSink->start(ui->fileEdit->text(), false, &why)) {
         stoplogging();
         QMessageBox box;
         box.setText(QStringLiteral("Log File Error."));
@@ -58,6 +88,7 @@ void QuelmarStatus::startlogging()
         return;
     }
 
+    meter->startRecords(ui->lperiod->value());
     ui->lperiod->setEnabled(false);
     if (ui->logclear->isChecked())
         ClearData();
@@ -68,7 +99,8 @@ void QuelmarStatus::startlogging()
 
 void QuelmarStatus::stoplogging()
 {
-    meter->log().stop();
+    logSink->stop();
+    meter->stopRecords();
     ui->stopButton->setEnabled(false);
     ui->startButton->setEnabled(true);
     ui->lperiod->setEnabled(true);

@@ -8,6 +8,7 @@
 #include "core/logfile/logrecord.h"
 #include "core/measure/measurement.h"
 #include "core/measure/readouttext.h"
+#include "core/measure/record.h"
 #include "core/port/devicepath.h"
 #include "core/wire/protocol.h"
 
@@ -135,6 +136,12 @@ private slots:
         QTest::newRow("100 h, kWh, negatives") << Values{360059.99, 1e6 * 3600, -25000, 229996000, -1000, nan, 1000000, 0}
                                                << "100:00:59 HMS|1.000 kWh|-25.000 W    |230.00 V     |-0.001 A     |1.000 Lag |0.000 VA   "
                                                << QByteArray("100:00:59,1000000.000,-25.000,230.00,-0.001,1.000,lag,0.000");
+        // Rounded once for the record, on the exact value: 230.005 is stored
+        // as 230.00499..., and 0.0005 W as 0.000500...01; a tiny negative
+        // keeps its sign as its text does.
+        QTest::newRow("halves, exactly") << Values{0, -0.36, 0.5, 230005000, 2500, 1, 999500, 1500}
+                                         << "00:00:00 HMS|-0.000 mWh|0.001 W    |230.00 V     |0.003 A     |1.000 Lag |1.500 VA   "
+                                         << QByteArray("00:00:00,-0.000,0.001,230.00,0.003,1.000,lag,1.500");
         QTest::newRow("1000 mWh, -0 leads") << Values{59.99, 1000.0 * 3600, 0, 0, 0, -0.0, 0, 0}
                                             << "00:00:59 HMS|1.000 Wh  |0.000 W    |0.00 V     |0.000 A     |0.000 Lead|0.000 VA   "
                                             << QByteArray("00:00:59,1000.000,0.000,0.00,0.000,0.000,Lead,0.000");
@@ -158,7 +165,7 @@ private slots:
                                  quelmar::currentField(t), quelmar::powerFactorField(t),
                                  quelmar::apparentField(t)};
         QTEST(fields.join(QLatin1Char('|')), "shown");
-        QTEST(quelmar::logRecord(t), "record");
+        QTEST(quelmar::logRecord(quelmar::Record::of(quelmar::Measurement::fromArray((Values{0, 0} + vals).constData()), 0, 0)), "record");
     }
 
     // Elapsed seconds, energy in milliwatt-seconds, cents per kWh, hours a day.
@@ -301,7 +308,7 @@ private slots:
         const QString path = dir.filePath("written.csv");
         const double vals[10] = {0, 0, 3725, 2500.0 * 3600, 1500000, 230120000, 6520000, 0, 950000, 1530000};
         QVERIFY(quelmar::writeLogHeader(path));
-        QVERIFY(quelmar::appendLogRecord(path, quelmar::logRecord(quelmar::readoutTexts(quelmar::Measurement::fromArray(vals)))));
+        QVERIFY(quelmar::appendLogRecord(path, quelmar::logRecord(quelmar::Record::of(quelmar::Measurement::fromArray(vals), 0, 0))).written);
         QFile written(path);
         QVERIFY(written.open(QIODevice::ReadOnly));
         QTest::newRow("round trip") << written.readAll() << Values{kLoaded, 1, 0, 3725000, 0, 1500, 230.12, 6.52, 0.95, 1530, 1, 0};

@@ -20,6 +20,8 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QByteArray kHeader = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power";
@@ -119,23 +121,46 @@ private slots:
         QCOMPARE(watcher.texts(), QStringList{});
     }
 
+    // What the logger tells on stderr, a pipe here as in the journal: each
+    // row's whole stderr matches `said`, where %1 is the meter's port and %2
+    // the log.
     void logger_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("before"); // the file's bytes before the run
         QTest::addColumn<QString>("fault");     // what happens while it logs
         QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
         const QByteArray held = kHeader + "\n00:00:09,0.300,120.000,230.00,0.580,0.900,lag,133.333\n";
-        QTest::newRow("new log until SIGINT") << QStringList{"--period", "1"} << QByteArray() << "" << 0;
-        QTest::newRow("new log until SIGTERM") << QStringList{} << QByteArray() << "term" << 0;
-        QTest::newRow("SIGKILL") << QStringList{} << QByteArray() << "kill" << -1;
+        const QString up = "quelmar-log: %1 is open\nquelmar-log: the meter answers\n";
+        const QString lost = "quelmar-log: Cannot write %2: %3; the records are counted until writing works again\n"
+                             "quelmar-log: writing to %2 again; (\\d+) records? could not be written\n%4"
+                             "quelmar-log: \\1 records? could not be written to %2\n";
+        QTest::newRow("new log until SIGINT") << QStringList{"--period", "1"} << QByteArray() << "" << 0 << up;
+        QTest::newRow("new log until SIGTERM") << QStringList{} << QByteArray() << "term" << 0 << up;
+        QTest::newRow("SIGKILL") << QStringList{} << QByteArray() << "kill" << -1 << up;
         // Room for the header and part of a record, then room again.
-        QTest::newRow("disk full for a while") << QStringList{} << QByteArray() << "full" << 0;
-        QTest::newRow("a log with records is refused") << QStringList{} << held << "" << 4;
-        QTest::newRow("--append adds to it") << QStringList{"--append"} << held << "" << 0;
-        QTest::newRow("period 0") << QStringList{"--period", "0"} << QByteArray() << "" << 2;
-        QTest::newRow("a folder for a file") << QStringList{"--append"} << QByteArray() << "folder" << 4;
-        QTest::newRow("port never opens") << QStringList{"--port", "/nonexistent/tty", "--duration", "1"} << QByteArray() << "" << 3;
+        QTest::newRow("disk full for a while") << QStringList{} << QByteArray() << "full" << 4
+                                               << up + QString(lost).replace("%3", "File too large").replace("%4", "");
+        QTest::newRow("the folder gone for a while") << QStringList{} << QByteArray() << "gone" << 4
+                                                     << up + QString(lost).replace("%3", "No such file or directory").replace("%4", "quelmar-log: started %2\\n");
+        QTest::newRow("a log with records is refused") << QStringList{} << held << "" << 4
+                                                       << "quelmar-log: %2 already holds 1 reading; use --append to add to it\n";
+        QTest::newRow("--append adds to it") << QStringList{"--append"} << held << "" << 0 << up;
+        QTest::newRow("period 0") << QStringList{"--period", "0"} << QByteArray() << "" << 2
+                                  << "quelmar-log: --period must be a whole number from 1 to 99\nTry --help.\n";
+        QTest::newRow("a folder for a file") << QStringList{"--append"} << QByteArray() << "folder" << 4
+                                             << "quelmar-log: Cannot create %2: Is a directory\n";
+        QTest::newRow("a log on /dev/full") << QStringList{"--append"} << QByteArray() << "/dev/full" << 4
+                                            << "quelmar-log: Cannot write %2: No space left on device\n";
+        const QString never = "Cannot open /nonexistent/tty: no such device.";
+        QTest::newRow("port never opens") << QStringList{"--port", "/nonexistent/tty", "--duration", "1"} << QByteArray() << "" << 3
+                                          << "quelmar-log: " + never + " Trying again every 2 s.\nquelmar-log: /nonexistent/tty never opened within --duration: " + never + '\n';
+        const QString retry = "(quelmar-log: Cannot open %1: no such device. Trying again every 2 s.\n)?";
+        QTest::newRow("the meter hangs up") << QStringList{"--duration", "7"} << QByteArray() << "hangup" << 3
+                                            << up + "quelmar-log: Lost %1: Input/output error. Trying again every 2 s.\n" + retry +
+                                                   "quelmar-log: the meter has not answered since \\d{4}-\\d\\d-\\d\\dT[0-9:]{8}[+-]\\d\\d:\\d\\d\n" + retry +
+                                                   "quelmar-log: the meter did not answer for \\d s in all; there are no records for that time\n";
     }
     void logger()
     {
@@ -143,32 +168,48 @@ private slots:
         QFETCH(QByteArray, before);
         QFETCH(QString, fault);
         QFETCH(int, exitCode);
+        QFETCH(QString, said);
         MeterSim sim;
-        const QString port = sim.start({"--no-pacing"});
-        QVERIFY(fault == QLatin1String("folder") ? QDir().mkpath(logPath()) : writeFile(logPath(), before));
-        const int held = readLog(logPath()).records.size();
-        QProcess log;
-        const QStringList command = QStringList{LOGGER_EXE, "--port", port} + args + QStringList{logPath()};
-        if (fault == QLatin1String("full")) {
-            log.start("prlimit", QStringList{"--fsize=116:unlimited"} + command);
+        // A link of its own: another test's meter may get the same terminal.
+        const QString link = dir.filePath("gone-meter");
+        const QString started = sim.start(fault == "hangup" ? QStringList{"--no-pacing", "--hangup-after", "4", "--link", link} : QStringList{"--no-pacing"});
+        const QString port = fault == "hangup" && !started.isEmpty() ? link : started;
+        const QString log = fault == "gone" ? dir.filePath("gone/log.csv") : logPath();
+        QVERIFY(QDir().mkpath(fault == "folder" ? log : QFileInfo(log).path()));
+        QVERIFY(fault == "folder" || (fault == "/dev/full" ? QFile::link(fault, log) : writeFile(log, before)));
+        // /dev/full reads as zeros without end.
+        const int held = fault == "/dev/full" ? 0 : readLog(log).records.size();
+        QProcess run;
+        const QStringList command = QStringList{LOGGER_EXE, "--port", port} + args + QStringList{log};
+        if (fault == "full") {
+            run.start("prlimit", QStringList{"--fsize=116:unlimited"} + command);
             QTest::qWait(2500);
-            QCOMPARE(QFileInfo(logPath()).size(), kHeader.size() + 1);
-            QProcess::execute("prlimit", {"--pid", QString::number(log.processId()), "--fsize=unlimited"});
+            QCOMPARE(QFileInfo(log).size(), kHeader.size() + 1);
+            QProcess::execute("prlimit", {"--pid", QString::number(run.processId()), "--fsize=unlimited"});
         } else {
-            log.start(command.first(), command.mid(1));
+            run.start(command.first(), command.mid(1));
         }
-        if (exitCode <= 0) {
-            QTRY_VERIFY_WITH_TIMEOUT(readLog(logPath()).records.size() >= held + 2, 10000);
-            ::kill(log.processId(), fault == QLatin1String("kill") ? SIGKILL : fault == QLatin1String("term") ? SIGTERM : SIGINT);
+        if (fault == "gone") {
+            QTRY_VERIFY_WITH_TIMEOUT(readLog(log).records.size() >= 1, 10000);
+            QVERIFY(QDir(QFileInfo(log).path()).removeRecursively());
+            QTest::qWait(2000);
+            QVERIFY(QDir().mkpath(QFileInfo(log).path()));
         }
-        QVERIFY(log.waitForFinished(10000));
-        QCOMPARE(log.exitStatus() == QProcess::CrashExit ? -1 : log.exitCode(), exitCode);
-        const Log after = readLog(logPath());
-        QCOMPARE(after.records.size() > held, exitCode <= 0);
-        if (exitCode > 0)
+        if (exitCode <= 0 || fault == "full" || fault == "gone") {
+            QTRY_VERIFY_WITH_TIMEOUT(readLog(log).records.size() >= held + 2, 10000);
+            ::kill(run.processId(), fault == QLatin1String("kill") ? SIGKILL : fault == QLatin1String("term") ? SIGTERM : SIGINT);
+        }
+        QVERIFY(run.waitForFinished(10000));
+        QCOMPARE(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), exitCode);
+        const QString stderrText = QString::fromUtf8(run.readAllStandardError());
+        said.replace("%1", QRegularExpression::escape(port)).replace("%2", QRegularExpression::escape(log));
+        QVERIFY2(QRegularExpression('^' + said + '$').match(stderrText).hasMatch(), qPrintable(stderrText));
+        if (exitCode != 0 && exitCode != -1 && fault != "full" && fault != "gone")
             return;
+        const Log after = readLog(log);
+        QVERIFY(after.broken.isEmpty());
         // One header, whole records, the first kept, the new ones the meter's.
-        QVERIFY(after.header && after.broken.isEmpty());
+        QVERIFY(after.header && after.records.size() > held);
         QCOMPARE(after.records.first() == before.mid(kHeader.size() + 1).trimmed(), held > 0);
         QCOMPARE(after.records.last().split(',').mid(2),
                  QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
@@ -185,7 +226,7 @@ private slots:
     }
 
     // The remembered port and standard output: the header and whole records
-    // on stdout, and on a pipe no status line on stderr.
+    // on stdout, and on a pipe no status line on stderr, only what changed.
     void loggerDefaults()
     {
         MeterSim sim;
@@ -197,13 +238,63 @@ private slots:
         log.start(QStringLiteral(LOGGER_EXE), {"--duration", "3", "-"});
         QVERIFY(log.waitForFinished(10000));
         QCOMPARE(log.exitCode(), 0);
-        QCOMPARE(log.readAllStandardError(), QByteArray());
+        QCOMPARE(log.readAllStandardError(), "quelmar-log: " + storedPortName().toUtf8() + " is open\nquelmar-log: the meter answers\n");
         const QList<QByteArray> lines = log.readAllStandardOutput().split('\n');
         QCOMPARE(lines.first(), kHeader);
         QCOMPARE(lines.last(), QByteArray());
         QVERIFY(lines.size() >= 4);
         for (const QByteArray &record : lines.mid(1, lines.size() - 2))
             QCOMPARE(record.split(',').mid(2), QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
+    }
+
+    // Signals end the logger promptly wherever it waits, and output that
+    // cannot be written is never a finished run.
+    void stops_data()
+    {
+        QTest::addColumn<QStringList>("args"); // FIFO stands for a FIFO nobody opens, LOG for a log
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("exitCode");     // -1: ended by the signal
+        QTest::addColumn<QString>("said");
+        QTest::newRow("--report on a FIFO") << QStringList{"--report", "FIFO"} << "term" << -1 << "quelmar-log: stopped by SIGTERM\n";
+        QTest::newRow("a log on a FIFO") << QStringList{"--port", "/nonexistent/tty", "FIFO"} << "int" << -1 << "quelmar-log: stopped by SIGINT\n";
+        QTest::newRow("--report to /dev/full") << QStringList{"--report", "LOG"} << "full" << 4
+                                               << "quelmar-log: cannot write to standard output: No space left on device\n";
+        QTest::newRow("standard output closed") << QStringList{"-"} << "close" << 4
+                                                << "quelmar-log: \\S+ is open\nquelmar-log: the meter answers\n"
+                                                   "quelmar-log: Cannot write standard output: Broken pipe; the records are counted until writing works again\n"
+                                                   "quelmar-log: standard output was closed\nquelmar-log: 1 record could not be written to standard output\n";
+    }
+    void stops()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, how);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        const QString fifo = dir.filePath("fifo"), log = dir.filePath("one.csv");
+        QVERIFY(QFileInfo::exists(fifo) || ::mkfifo(qPrintable(fifo), 0600) == 0);
+        QVERIFY(writeFile(log, kHeader + "\n00:00:01,1.000,120.000,230.00,0.580,0.900,lag,133.333\n"));
+        MeterSim sim;
+        storePortName(sim.start({"--no-pacing"}));
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", dir.path());
+        run.setProcessEnvironment(env);
+        if (how == "full")
+            run.setStandardOutputFile("/dev/full");
+        args.replaceInStrings("FIFO", fifo).replaceInStrings("LOG", log);
+        // The reader takes a byte of the header and goes.
+        if (how == "close")
+            run.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", LOGGER_EXE} + args);
+        else
+            run.start(QStringLiteral(LOGGER_EXE), args);
+        if (how == "term" || how == "int") {
+            QTest::qWait(500);
+            ::kill(run.processId(), how == "term" ? SIGTERM : SIGINT);
+        }
+        QVERIFY(run.waitForFinished(how == "close" ? 5000 : 1000));
+        QCOMPARE(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), exitCode);
+        const QString stderrText = QString::fromUtf8(run.readAllStandardError());
+        QVERIFY2(QRegularExpression('^' + said + '$').match(stderrText).hasMatch(), qPrintable(stderrText));
     }
 
     // The meter hangs up and a new one appears at the same path: polling

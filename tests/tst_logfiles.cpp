@@ -7,7 +7,7 @@
 #include "chart/charttab.h"
 #include "core/logfile/logsink.h"
 #include "core/measure/measurement.h"
-#include "core/measure/readouttext.h"
+#include "core/measure/record.h"
 #include "core/report/logreport.h"
 #include "testsupport.h"
 
@@ -48,10 +48,11 @@ private slots:
         useSettingsFolder(dir.path());
     }
 
-    // The sink on log.csv with a record at each time of `steps`; "append"
-    // starts it again with --append, "move" and "empty" do that to log.csv.
-    // Each file then: its name, "headless" without its header, and the last
-    // field of each record.
+    // The sink on log.csv with a record at each time of `steps`, started at
+    // the first ("@" starts it there without a record); "append" starts it
+    // again with --append, "move" and "empty" do that to log.csv. Each file
+    // then: its name, "headless" without its header, and the last field of
+    // each record.
     void files_data()
     {
         QTest::addColumn<int>("rotation");
@@ -68,6 +69,9 @@ private slots:
                                  << "log-2026-03-01.csv 2026-03-31T23:59:59+02:00 | log-2026-04-01.csv 2026-04-01T00:00:00+02:00";
         QTest::newRow("midnight, restart with --append") << 1 << "clock" << "2026-03-28T23:00:00+01:00 append " + a + ' ' + b
                                                << "log-2026-03-28.csv 2026-03-28T23:00:00+01:00 " + a + " | log-2026-03-29.csv " + b;
+        // No file until a record goes into it: none for the Sunday.
+        QTest::newRow("weekly, started a minute before Monday") << 2 << "clock" << "@2026-03-29T23:59:00+02:00 2026-03-30T00:00:30+02:00"
+                                                                << "log-2026-03-30.csv 2026-03-30T00:00:30+02:00";
         QTest::newRow("moved away") << 0 << "reopen" << a + " move " + b << "log.csv 133.333 | old.csv 133.333";
         QTest::newRow("emptied") << 0 << "clock reopen" << a + " empty " + b << "log.csv " + b;
         // The window's log adds no second header, wherever its file went.
@@ -80,22 +84,21 @@ private slots:
         QFETCH(QString, steps);
         const QString path = folder() + "/log.csv";
         const double vals[10] = {0, 0, 10, 1200, 120000, 230000000, 580000, 1, 900000, 133333};
-        const quelmar::ReadoutTexts texts = quelmar::readoutTexts(quelmar::Measurement::fromArray(vals));
+        const quelmar::Measurement m = quelmar::Measurement::fromArray(vals);
         const bool clock = options.contains("clock");
         quelmar::LogSink sink;
         bool start = true, append = false;
         for (const QString &step : steps.split(' ')) {
-            const qint64 ms = QDateTime::fromString(step, Qt::ISODate).toMSecsSinceEpoch();
+            const qint64 ms = QDateTime::fromString(step.mid(step.startsWith('@')), Qt::ISODate).toMSecsSinceEpoch();
             if (std::exchange(start, false))
-                QVERIFY(sink.start(path, 1, append, nullptr, {quelmar::LogOptions::Rotation(rotation), clock, options.contains("reopen")}, ms));
+                QVERIFY(sink.start(path, append, nullptr, {quelmar::LogOptions::Rotation(rotation), clock, options.contains("reopen")}, ms));
             if (step == "move" || step == "empty")
                 QVERIFY(step == "move" ? QFile::rename(path, "old.csv") : QFile::resize(path, 0));
             start = append = step == "append";
-            // A record on every second pass.
-            QVERIFY(start || step.size() < 20 || (!sink.step(texts, ms) && sink.step(texts, ms)));
+            QVERIFY(start || step.size() < 20 || step.startsWith('@') || sink.write(quelmar::Record::of(m, ms, 0)).written);
         }
         QString files;
-        for (const QString &name : QDir().entryList(QDir::Files, QDir::Name)) {
+        for (const QString &name : QDir().entryList({"*.csv"}, QDir::Files, QDir::Name)) {
             const QByteArray text = fileBytes(name), header = clock ? kClockHeader : kHeader;
             files += (files.isEmpty() ? "" : " | ") + name + (text.startsWith(header + '\n') ? "" : " headless");
             for (const QByteArray &line : text.split('\n'))

@@ -2,6 +2,7 @@
 #include "logrecord.h"
 
 #include "core/measure/readouttext.h"
+#include "core/measure/record.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -19,17 +20,32 @@ QByteArray logHeader(bool clock)
     return clock ? QByteArray(kLogHeader) + ",Local Time" : QByteArray(kLogHeader);
 }
 
-QByteArray logRecord(const ReadoutTexts &t)
+QByteArray elapsedColumn(const Record &r)
+{
+    return elapsedText(r.seconds).toLatin1();
+}
+
+QByteArray numberColumn(double value, int decimals)
+{
+    return numberText(value, decimals).toLatin1();
+}
+
+QByteArray logRecord(const Record &r, bool clock)
 {
     QByteArray line;
-    line.reserve(96);
-    const QString fields[] = {t.time, t.energyBase, t.power, t.volts, t.current, t.powerFactor};
-    for (const QString &f : fields) {
-        line += f.toLatin1();
+    line.reserve(128);
+    line += elapsedColumn(r);
+    const std::pair<double, int> numbers[] = {{r.milliwattHours, kEnergyDecimals}, {r.watts, kPowerDecimals},
+                                              {r.volts, kVoltDecimals},            {r.amps, kCurrentDecimals},
+                                              {r.powerFactor, kPowerFactorDecimals}};
+    for (const auto &[value, decimals] : numbers) {
         line += ',';
+        line += numberColumn(value, decimals);
     }
-    line += t.lead ? "Lead," : "lag,";
-    line += t.apparent.toLatin1();
+    line += r.lead ? ",Lead," : ",lag,";
+    line += numberColumn(r.voltAmperes, kPowerDecimals);
+    if (clock)
+        line += ',' + clockText(r.atMs);
     return line;
 }
 
@@ -53,7 +69,21 @@ bool writeLine(QFile &file, const QByteArray &line)
 {
     QByteArray whole = line;
     whole += '\n';
-    return file.write(whole) == whole.size();
+    qint64 done = file.write(whole);
+    // The system takes what fits and fails only the rest: write the rest,
+    // for the reason.
+    if (done > 0 && done < whole.size()) {
+        const qint64 more = file.write(whole.constData() + done, whole.size() - done);
+        done += more > 0 ? more : 0;
+    }
+    return done == whole.size();
+}
+
+// The system's reason for a failed open or write; a short write that the
+// system took without complaint has no reason of its own.
+QString failureOf(const QFile &file)
+{
+    return file.error() == QFileDevice::NoError ? QStringLiteral("only part of the record was written") : file.errorString();
 }
 
 // Opens the log for one write, unbuffered so that a short write is seen
@@ -65,6 +95,11 @@ bool openLog(QFile &file, const QString &path, QIODevice::OpenMode mode)
     if (path == QLatin1String("-"))
         return file.open(fileno(stdout), mode & ~(QIODevice::Truncate | QIODevice::Append), QFileDevice::DontCloseHandle);
     file.setFileName(path);
+    // A device or a FIFO has no end to append at (Qt would warn of a seek),
+    // and nothing to truncate either.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        mode &= ~QIODevice::Append;
     return file.open(mode);
 }
 
@@ -78,28 +113,35 @@ bool writeLogHeader(const QString &path, bool append, QString *why, const QByteA
     if (opened && ((append && file.size() > 0) || writeLine(file, header)))
         return true;
     if (why) {
+        const QString name = path == QLatin1String("-") ? QStringLiteral("standard output") : path;
         *why = path.isEmpty() ? QStringLiteral("No file name selected!")
                               : QStringLiteral("Cannot %1 %2: %3")
-                                    .arg(opened ? QStringLiteral("write") : QStringLiteral("create"), path,
-                                         file.errorString());
+                                    .arg(opened ? QStringLiteral("write") : QStringLiteral("create"), name,
+                                         failureOf(file));
     }
     return false;
 }
 
-bool appendLogRecord(const QString &path, const QByteArray &record, const QByteArray &header)
+LogWrite appendLogRecord(const QString &path, const QByteArray &record, const QByteArray &header)
 {
+    LogWrite result;
     QFile file;
-    if (!openLog(file, path, QIODevice::Append))
-        return false;
+    if (!openLog(file, path, QIODevice::Append)) {
+        result.why = failureOf(file);
+        return result;
+    }
     const qint64 before = file.size();
     // A log moved away, deleted or emptied under us starts again readable.
     // Standard output and pipes have no size to go by.
-    const bool fresh = !header.isEmpty() && before == 0 && !file.isSequential() && path != QLatin1String("-");
-    if (writeLine(file, fresh ? header + '\n' + record : record))
-        return true;
-    // Never leave half a line behind: the next pass retries the record.
-    file.resize(before);
-    return false;
+    result.header = !header.isEmpty() && before == 0 && !file.isSequential() && path != QLatin1String("-");
+    result.written = writeLine(file, result.header ? header + '\n' + record : record);
+    if (!result.written) {
+        result.why = failureOf(file);
+        result.header = false;
+        // Never leave half a line behind.
+        file.resize(before);
+    }
+    return result;
 }
 
 qint64 countLogRecords(const QString &path)
@@ -119,9 +161,14 @@ qint64 countLogRecords(const QString &path)
     }
     if (last != '\n')
         ++lines;
-    // The header, with either platform's line end, is no reading.
-    if (lines > 0 && file.seek(0) && file.readLine(sizeof kLogHeader + 2).trimmed() == kLogHeader)
-        --lines;
+    // The header, with or without the clock column and with either
+    // platform's line end, is no reading.
+    const QByteArray clockHeader = logHeader(true);
+    if (lines > 0 && file.seek(0)) {
+        const QByteArray first = file.readLine(clockHeader.size() + 3).trimmed();
+        if (first == kLogHeader || first == clockHeader)
+            --lines;
+    }
     return lines;
 }
 

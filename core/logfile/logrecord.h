@@ -7,7 +7,7 @@
 
 namespace quelmar {
 
-struct ReadoutTexts;
+struct Record;
 
 // The first line of every log, without its line end.
 extern const char kLogHeader[];
@@ -16,9 +16,14 @@ extern const char kLogHeader[];
 // ",Local Time".
 QByteArray logHeader(bool clock);
 
-// One record: the eight number texts of a readout pass, comma-separated,
-// no line end. The energy column is always in milliwatt-hours.
-QByteArray logRecord(const ReadoutTexts &t);
+// One record's line without its line end: the eight columns, comma-
+// separated, and with `clock` the ninth, the local date and time of
+// `r.atMs`. The energy column is always in milliwatt-hours.
+QByteArray logRecord(const Record &r, bool clock = false);
+
+// The number text of each column, as the log writes it.
+QByteArray elapsedColumn(const Record &r);
+QByteArray numberColumn(double value, int decimals);
 
 // The clock column: `ms` since the epoch as the local date and time with its
 // offset from UTC, "2026-03-29T03:00:00+02:00", to the second.
@@ -35,16 +40,23 @@ QByteArray clockText(qint64 ms);
 bool writeLogHeader(const QString &path, bool append = false, QString *why = nullptr,
                     const QByteArray &header = kLogHeader);
 
+// What became of a line appended to a log.
+struct LogWrite {
+    bool written = false;
+    bool header = false; // the file was missing or empty and got the header first
+    QString why;         // not written: the system's reason, in words
+};
+
 // Appends `record` and a line end to `path`. The line lands whole or not at
 // all: after a failed or short write the file is cut back to its old length.
 // With a `header`, a regular file that is missing or empty gets it first, in
-// the same write. False when nothing was written.
-bool appendLogRecord(const QString &path, const QByteArray &record, const QByteArray &header = {});
+// the same write.
+LogWrite appendLogRecord(const QString &path, const QByteArray &record, const QByteArray &header = {});
 
 // How many lines of `path` a new log would replace: every line but a leading
-// header (a last line without its line end counts too). 0 for a file that is
-// missing, empty, unreadable or the header alone, and for anything that is
-// not a regular file.
+// header, with or without the clock column (a last line without its line
+// end counts too). 0 for a file that is missing, empty, unreadable or the
+// header alone, and for anything that is not a regular file.
 qint64 countLogRecords(const QString &path);
 
 // The name a log is written to: a name without a suffix gets ".csv".

@@ -1,12 +1,74 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logsink.h"
 
-#include "core/measure/readouttext.h"
-#include "core/logfile/logrecord.h"
+#include "core/measure/record.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 
 namespace quelmar {
+
+namespace {
+
+QString lockName(const QString &path)
+{
+    return path + QStringLiteral(".lock");
+}
+
+// Holds `path` against every other writer of it. Empty when it holds, or
+// when there is nothing to hold; else why another writer has it.
+QString lockLog(const QString &path, std::unique_ptr<QLockFile> &lock)
+{
+    // Standard output, a device or a FIFO is no file two writers could
+    // interleave records in.
+    const QFileInfo info(path);
+    if (path == QLatin1String("-") || (info.exists() && !info.isFile()))
+        return {};
+    auto held = std::make_unique<QLockFile>(lockName(path));
+    // However long a logger has held its log, the lock is stale only when
+    // its process is gone.
+    held->setStaleLockTime(0);
+    if (held->tryLock(0)) {
+        lock = std::move(held);
+        return {};
+    }
+    if (held->error() != QLockFile::LockFailedError) {
+        // No lock can be made beside it (a folder the user may not write
+        // in): the log itself says soon enough whether it can be written.
+        return {};
+    }
+    qint64 pid = 0;
+    QString host, program;
+    held->getLockInfo(&pid, &host, &program);
+    return QStringLiteral("%1 is being written by %2 (process %3%4).")
+        .arg(path, program.isEmpty() ? QStringLiteral("another program") : program)
+        .arg(pid)
+        .arg(host.isEmpty() ? QString() : QStringLiteral(" on ") + host);
+}
+
+// Whether a record could go into `file` later, without making it now.
+bool canWrite(const QString &file, QString *why)
+{
+    QString reason;
+    if (QFileInfo::exists(file)) {
+        QFile f(file);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::ExistingOnly))
+            return true;
+        reason = f.errorString();
+    } else {
+        const QFileInfo folder(QFileInfo(file).absolutePath());
+        if (folder.isDir() && folder.isWritable())
+            return true;
+        reason = folder.isDir() ? QStringLiteral("Permission denied") : QStringLiteral("No such file or directory");
+    }
+    if (why)
+        *why = QStringLiteral("Cannot create %1: %2").arg(file, reason);
+    return false;
+}
+
+} // namespace
 
 QString logFileAt(const QString &path, LogOptions::Rotation rotation, qint64 ms)
 {
@@ -26,41 +88,81 @@ QString logFileAt(const QString &path, LogOptions::Rotation rotation, qint64 ms)
     return path + date;
 }
 
-bool LogSink::start(const QString &path, int period, bool append, QString *why, const LogOptions &options,
-                    qint64 nowMs)
+LogSink::LogSink() = default;
+LogSink::~LogSink() = default;
+
+bool LogSink::start(const QString &path, bool append, QString *why, const LogOptions &options, qint64 nowMs)
 {
+    stop();
     m_path = path;
     m_options = options;
     m_file = logFileAt(m_path, m_options.rotation, nowMs);
-    m_on = writeLogHeader(m_file, append, why, logHeader(options.clock));
-    m_period = period;
-    m_countdown = 2 * m_period + 1;
-    m_written = 0;
+    m_written = m_missed = m_failing = 0;
+    m_lastWhy.clear();
+    const QString held = path.isEmpty() ? QString() : lockLog(m_path, m_lock);
+    if (!held.isEmpty()) {
+        if (why)
+            *why = held;
+        return false;
+    }
+    m_on = m_options.rotation == LogOptions::Rotation::None
+               ? writeLogHeader(m_file, append, why, logHeader(options.clock))
+               : canWrite(m_file, why);
+    if (!m_on)
+        release();
     return m_on;
 }
 
-bool LogSink::step(const ReadoutTexts &texts, qint64 nowMs)
+void LogSink::stop()
 {
-    bool wrote = false;
-    if (m_on && m_countdown == 2 * m_period) {
-        QByteArray record = logRecord(texts);
-        if (m_options.clock)
-            record += ',' + clockText(nowMs);
-        // The first record of a rotation's new file brings the header.
-        const QString file = logFileAt(m_path, m_options.rotation, nowMs);
-        const bool header = m_options.reopen || file != m_file;
-        // A record that cannot be written whole waits for the next pass,
-        // with the countdown held where it is.
-        if (!appendLogRecord(file, record, header ? logHeader(m_options.clock) : QByteArray()))
-            return false;
-        m_file = file;
-        wrote = true;
+    m_on = false;
+    release();
+}
+
+void LogSink::release()
+{
+    // Qt warns on stderr when a lock's file is gone at unlock; give it one
+    // to remove.
+    if (m_lock && !QFileInfo::exists(lockName(m_path)))
+        QFile(lockName(m_path)).open(QIODevice::WriteOnly);
+    m_lock.reset();
+}
+
+void LogSink::holdAgain()
+{
+    if (!m_lock || QFileInfo::exists(lockName(m_path)))
+        return;
+    release();
+    lockLog(m_path, m_lock);
+}
+
+LogStep LogSink::write(const Record &r)
+{
+    LogStep step;
+    if (!m_on)
+        return step;
+    const QString file = logFileAt(m_path, m_options.rotation, r.atMs);
+    // The first record of a rotation's file brings the header.
+    const bool header = m_options.reopen || m_options.rotation != LogOptions::Rotation::None || file != m_file;
+    const LogWrite w = appendLogRecord(file, logRecord(r, m_options.clock), header ? logHeader(m_options.clock) : QByteArray());
+    m_file = file;
+    if (w.written) {
         ++m_written;
+        step.written = true;
+        step.newFile = w.header;
+        if (w.header)
+            holdAgain();
+        step.resumedAfter = m_failing;
+        m_failing = 0;
+        m_lastWhy.clear();
+        return step;
     }
-    // The countdown runs on every pass, logging or not.
-    if (--m_countdown == 0)
-        m_countdown = 2 * m_period;
-    return wrote;
+    ++m_missed;
+    ++m_failing;
+    step.why = QStringLiteral("Cannot write %1: %2").arg(file == QLatin1String("-") ? QStringLiteral("standard output") : file, w.why);
+    step.firstFailure = step.why != m_lastWhy;
+    m_lastWhy = step.why;
+    return step;
 }
 
 } // namespace quelmar

@@ -52,10 +52,7 @@ ReadoutTexts readoutTexts(const Measurement &m)
     ReadoutTexts t;
     t.time = elapsedText(m.seconds);
 
-    const double e = m.milliwattHours();
-    t.energyBase = numberText(e, 3);
-    // The mWh range reuses the log's text instead of formatting it again.
-    t.energyShown = -1000 < e && e < 1000 ? t.energyBase + QLatin1String(" mWh") : energyText(e);
+    t.energyShown = energyText(m.milliwattHours());
 
     t.power = numberText(m.watts, 3);
     t.volts = numberText(m.volts, 2);

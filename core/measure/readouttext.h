@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The texts of one readout pass, made from one measurement. The same number
-// texts feed the data log, so they are built once, here, without looking at
-// the user's locale.
+// The texts of one readout pass, made from one measurement, without looking
+// at the user's locale. The log writes the same number texts for a record.
 #pragma once
 
 #include <QString>
@@ -25,7 +24,6 @@ QString energyText(double milliwattHours);
 struct ReadoutTexts {
     // Number texts, in the order the readout writes them.
     QString time;
-    QString energyBase;   // always milliwatt-hours, for the log
     QString energyShown;  // in the range the readout picked, with its suffix
     QString power;
     QString volts;

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "portfailure.h"
 
+#include <QFileInfo>
+#include <QSerialPort>
+
 namespace quelmar {
 
 QString portFailureText(const QString &portName, const QString &device, PortFault fault,
@@ -22,6 +25,27 @@ QString portFailureText(const QString &portName, const QString &device, PortFaul
         return QStringLiteral("Cannot open %1: busy, another program holds it.").arg(port);
     default:
         return QStringLiteral("Cannot open %1: %2.").arg(port, systemReason);
+    }
+}
+
+PortFault portFaultOf(const QSerialPort &port, const QString &device)
+{
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return PortFault::Missing;
+    case QSerialPort::PermissionError: {
+        // Qt reports a port that another program holds (busy, or locked) as
+        // a permission error too; the device's own access tells them apart.
+#ifdef Q_OS_WIN
+        Q_UNUSED(device);
+        return PortFault::Busy;
+#else
+        const QFileInfo info(device);
+        return info.isReadable() && info.isWritable() ? PortFault::Busy : PortFault::NoPermission;
+#endif
+    }
+    default:
+        return PortFault::Other;
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+class QSerialPort;
+
 namespace quelmar {
 
 // Why a serial port did not open, as far as the user can act on it.
@@ -14,5 +16,8 @@ enum class PortFault { Missing, NoPermission, Busy, Other };
 // `systemReason` is used for PortFault::Other only.
 QString portFailureText(const QString &portName, const QString &device, PortFault fault,
                         const QString &systemReason = QString());
+
+// The fault of a port object whose open() failed on `device`.
+PortFault portFaultOf(const QSerialPort &port, const QString &device);
 
 } // namespace quelmar

@@ -2,6 +2,7 @@
 #include "seriallink.h"
 
 #include "core/port/devicepath.h"
+#include "core/port/portfailure.h"
 #include "core/wire/protocol.h"
 
 #include <QSerialPort>
@@ -53,14 +54,23 @@ bool SerialLink::openPort()
 {
     // QSerialPort refuses the Unbuffered flag; its reads never block, so a
     // read timeout has nothing to apply to either.
-    if (!m_port->open(QIODevice::ReadWrite))
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        emit portState(false, failureText());
         return false;
+    }
     m_port->setBaudRate(QSerialPort::Baud9600);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_port->setParity(QSerialPort::NoParity);
     m_port->setDataBits(QSerialPort::Data8);
     m_port->setStopBits(QSerialPort::OneStop);
+    emit portState(true, QString());
     return true;
+}
+
+QString SerialLink::failureText() const
+{
+    const QString device = devicePath(m_name);
+    return portFailureText(m_name, device, portFaultOf(*m_port, device), m_port->errorString());
 }
 
 bool SerialLink::open()
@@ -77,12 +87,14 @@ bool SerialLink::isUp() const
     return m_port && m_port->isOpen();
 }
 
-void SerialLink::lose()
+void SerialLink::lose(const QString &why)
 {
     // Every attempt on a closed port ends here; the retry must not be put
     // off by each of them.
-    if (!m_retry.isActive())
+    if (!m_retry.isActive()) {
         m_retry.start();
+        emit portState(false, QStringLiteral("Lost %1: %2.").arg(m_name, why));
+    }
 }
 
 void SerialLink::retry()
@@ -107,9 +119,10 @@ void SerialLink::send(int add, const char *cmd)
         m_port->flush(); // so the frame leaves within this attempt
         return;
     }
+    const QString why = m_port->errorString();
     m_port->close();
     if (wasOpen)
-        lose();
+        lose(why);
 }
 
 int SerialLink::receive(int add, double *vals)
@@ -125,9 +138,10 @@ int SerialLink::receive(int add, double *vals)
             count = m_port->read(msg, qMin<qint64>(m_port->bytesAvailable(), kReplyCapacity));
     }
     if (count < 0) {
+        const QString why = m_port->errorString();
         m_port->close();
         if (wasOpen)
-            lose();
+            lose(why);
     }
 
     emit replyRead(QByteArray(msg));

@@ -31,9 +31,11 @@ public:
     QSerialPort *port() const { return m_port; }
 
     // Opens the port at 9600 8N1 without flow control. On failure the port
-    // is tried again every kRetryMs, silently, until it opens or another
-    // port is set.
+    // is tried again every kRetryMs, until it opens or another port is set.
     bool open();
+    // Why the last open() failed, in words for the user: the port, its
+    // device and the reason.
+    QString failureText() const;
     // True while frames can go out: the port opened and was not lost since.
     bool isUp() const;
 
@@ -51,10 +53,13 @@ signals:
     void replyRead(const QByteArray &text);
     // A lost line, or a port that would not open, opened again by itself.
     void reopened();
+    // After every attempt to open the port, and when the line is lost:
+    // whether it is open, and if not, why.
+    void portState(bool open, const QString &why);
 
 private:
     bool openPort();
-    void lose();
+    void lose(const QString &why);
     void retry();
 
     QString m_name;

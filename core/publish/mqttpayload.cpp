@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "mqttpayload.h"
 
-#include "core/measure/readouttext.h"
+#include "core/logfile/logrecord.h"
+#include "core/measure/record.h"
 #include "core/version.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+
+#include <cmath>
 
 namespace quelmar::mqtt {
 
@@ -67,46 +70,21 @@ QString discoveryTopic(const QString &prefix, const QString &id, const char *key
 
 namespace {
 
-// The readout's texts are JSON numbers already, except for the texts of
-// infinities and NaN.
-QByteArray number(const QString &text)
+QByteArray number(double value, int decimals)
 {
-    static const QRegularExpression form(QStringLiteral("^-?\\d+(\\.\\d+)?$"));
-    return form.match(text).hasMatch() ? text.toLatin1() : QByteArrayLiteral("null");
-}
-
-// Milliwatt-hours with 3 decimals to watt-hours with 6, by moving the point
-// in the text, so the value is exactly the log's.
-QByteArray wattHours(const QString &milliwattHours)
-{
-    static const QRegularExpression form(QStringLiteral("^(-?)(\\d+)\\.(\\d{3})$"));
-    const QRegularExpressionMatch m = form.match(milliwattHours);
-    if (!m.hasMatch())
-        return QByteArrayLiteral("null");
-    const QString whole = m.captured(2).rightJustified(4, QLatin1Char('0'));
-    return (m.captured(1) + whole.chopped(3) + QLatin1Char('.') + whole.right(3) + m.captured(3)).toLatin1();
-}
-
-// The time text's hours, minutes and seconds in seconds: the whole seconds
-// the log's time column shows.
-QByteArray seconds(const QString &time)
-{
-    const QStringList parts = time.split(QLatin1Char(':'));
-    qint64 total = 0;
-    bool ok = parts.size() == 3;
-    for (qsizetype i = 0; ok && i < parts.size(); ++i)
-        total = total * 60 + parts[i].toLongLong(&ok);
-    return ok ? QByteArray::number(total) : QByteArrayLiteral("null");
+    return std::isfinite(value) ? numberColumn(value, decimals) : QByteArrayLiteral("null");
 }
 
 } // namespace
 
-QByteArray statePayload(const ReadoutTexts &t)
+QByteArray statePayload(const Record &r)
 {
-    return "{\"power\":" + number(t.power) + ",\"apparent_power\":" + number(t.apparent) + ",\"voltage\":" +
-           number(t.volts) + ",\"current\":" + number(t.current) + ",\"power_factor\":" + number(t.powerFactor) +
-           ",\"lead_lag\":\"" + (t.lead ? "lead" : "lag") + "\",\"energy\":" + wattHours(t.energyBase) +
-           ",\"elapsed\":" + seconds(t.time) + '}';
+    return "{\"power\":" + number(r.watts, kPowerDecimals) + ",\"apparent_power\":" +
+           number(r.voltAmperes, kPowerDecimals) + ",\"voltage\":" + number(r.volts, kVoltDecimals) +
+           ",\"current\":" + number(r.amps, kCurrentDecimals) + ",\"power_factor\":" +
+           number(r.powerFactor, kPowerFactorDecimals) + ",\"lead_lag\":\"" + (r.lead ? "lead" : "lag") +
+           "\",\"energy\":" + number(r.milliwattHours / 1000, kEnergyDecimals + 3) + ",\"elapsed\":" +
+           number(r.seconds, 0) + '}';
 }
 
 QByteArray discoveryPayload(const Sensor &sensor, const QString &id, const QString &device)

@@ -8,7 +8,7 @@
 
 namespace quelmar {
 
-struct ReadoutTexts;
+struct Record;
 
 namespace mqtt {
 
@@ -41,11 +41,11 @@ QString stateTopic(const QString &id);
 QString availabilityTopic(const QString &id);
 QString discoveryTopic(const QString &prefix, const QString &id, const char *key);
 
-// The state of one readout pass: the readout's own number texts, so that
-// each equals the log's column; energy in watt-hours (the log's milliwatt-
-// hours with the point moved, hence 6 decimals) and elapsed in whole
-// seconds. A number that is not finite is null.
-QByteArray statePayload(const ReadoutTexts &t);
+// The state of one record: each number with the log's decimals, so that it
+// equals the log's column; energy in watt-hours (the log's milliwatt-hours,
+// hence 6 decimals) and elapsed in whole seconds. A number that is not
+// finite is null.
+QByteArray statePayload(const Record &r);
 
 // The retained config of one sensor. `device` names the meter as Home
 // Assistant shows it.

@@ -43,26 +43,38 @@ constexpr int kNotAuthorised = 5;
 QUELMAR_MOSQUITTO(QUELMAR_DECLARE)
 #undef QUELMAR_DECLARE
 
-// Once per process; false, with `why`, when the library or one of its
-// functions is missing.
-bool loadClientLibrary(QString *why)
+// The file the client library is loaded from, as the dynamic linker
+// looks for it.
+constexpr char kClientLibrary[] = "libmosquitto.so.1";
+
+} // namespace
+
+bool MqttPublisher::loadClient(QString *why)
 {
     static QLibrary library(QStringLiteral("mosquitto"), 1);
+    static QString missing;
     static const bool loaded = [] {
-        if (!library.load())
+        if (!library.load()) {
+            missing = QStringLiteral("cannot load the MQTT client library %1: %2")
+                          .arg(QLatin1String(kClientLibrary), library.errorString());
             return false;
-#define QUELMAR_RESOLVE(name) name = reinterpret_cast<decltype(name)>(library.resolve(#name)); if (!name) return false;
+        }
+#define QUELMAR_RESOLVE(name)                                                                                       \
+    name = reinterpret_cast<decltype(name)>(library.resolve(#name));                                                \
+    if (!name) {                                                                                                    \
+        missing = QStringLiteral("the MQTT client library %1 has no function %2")                                   \
+                      .arg(QLatin1String(kClientLibrary), QLatin1String(#name));                                    \
+        return false;                                                                                               \
+    }
         QUELMAR_MOSQUITTO(QUELMAR_RESOLVE)
 #undef QUELMAR_RESOLVE
         mosquitto_lib_init();
         return true;
     }();
-    if (!loaded)
-        *why = QStringLiteral("cannot load the MQTT client library: %1").arg(library.errorString());
+    if (!loaded && why)
+        *why = missing;
     return loaded;
 }
-
-} // namespace
 
 // The client and what the network thread shares with the publisher. The
 // thread holds it too, so that a thread still connecting when the publisher
@@ -143,9 +155,9 @@ QString MqttPublisher::address() const
     return host + QLatin1Char(':') + QString::number(m_config.port);
 }
 
-bool MqttPublisher::start(QString *why)
+bool MqttPublisher::setUp(QString *why)
 {
-    if (!loadClientLibrary(why))
+    if (!loadClient(why))
         return false;
     mosquitto *client = m_net->client = mosquitto_new(nullptr, true, m_net.get());
     if (!client) {
@@ -171,8 +183,12 @@ bool MqttPublisher::start(QString *why)
         *why = QString::fromUtf8(mosquitto_strerror(rc));
         return false;
     }
-    m_thread = std::thread(&MqttPublisher::run, m_net, m_config.host.toUtf8(), m_config.port);
     return true;
+}
+
+void MqttPublisher::connectToBroker()
+{
+    m_thread = std::thread(&MqttPublisher::run, m_net, m_config.host.toUtf8(), m_config.port);
 }
 
 void MqttPublisher::run(const std::shared_ptr<Network> &net, const QByteArray &host, int port)
@@ -260,17 +276,19 @@ void MqttPublisher::sayAvailability()
 
 void MqttPublisher::follow(MeterSession &session)
 {
-    connect(&session, &MeterSession::measured, this, [this](const Measurement &, const ReadoutTexts &t) { reading(t); });
+    connect(&session, &MeterSession::recordDue, this,
+            [this, &session](const Record &r) { record(r, session.recordPeriod()); });
     connect(&session, &MeterSession::linkChanged, this, &MqttPublisher::setMeterUp);
 }
 
-void MqttPublisher::reading(const ReadoutTexts &texts)
+void MqttPublisher::record(const Record &r, int recordPeriod)
 {
-    if (--m_countdown > 0)
-        return;
-    m_countdown = 2 * m_config.period;
-    if (m_broker == Broker::Up)
-        publish(mqtt::stateTopic(m_config.id), mqtt::statePayload(texts), false);
+    // Whole records: a period that is not a multiple of the records' is
+    // rounded up to one.
+    const int each = std::max(recordPeriod, 1);
+    const qint64 every = std::max((m_config.period + each - 1) / each, 1);
+    if (r.index % every == 0 && m_broker == Broker::Up)
+        publish(mqtt::stateTopic(m_config.id), mqtt::statePayload(r), false);
 }
 
 void MqttPublisher::setMeterUp(bool up)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Publishes a meter session's readings to an MQTT broker: discovery configs
-// and availability (retained) on every connect, a state every period of
-// readout passes, "offline" when the meter stops answering, on stop() and,
+// Publishes a meter session's records to an MQTT broker: discovery configs
+// and availability (retained) on every connect, a state on the first record
+// of every period, "offline" when the meter stops answering, on stop() and,
 // as the broker's will, when the process dies without a word.
 //
 // The network runs on a thread of its own (connecting, TLS, waiting for
@@ -19,7 +19,7 @@
 namespace quelmar {
 
 class MeterSession;
-struct ReadoutTexts;
+struct Record;
 
 class MqttPublisher : public QObject
 {
@@ -35,7 +35,7 @@ public:
         QString user;
         QString password;     // used only with a user
         QString caFile;       // TLS, with the broker's certificate and name verified
-        int period = 10;      // seconds of readout passes between states
+        int period = 10;      // seconds between states, at least
         bool discovery = true;
         QString discoveryPrefix = QStringLiteral("homeassistant");
         QString device;       // the meter's name in Home Assistant
@@ -47,20 +47,26 @@ public:
     // stop(), then the client is freed.
     ~MqttPublisher() override;
 
-    // Sets the client up and starts connecting. False, with `why`, when it
-    // cannot even try (an unreadable CA file, say).
-    bool start(QString *why);
+    // Loads the MQTT client library, once per process. False, with `why`
+    // naming the library's file and what it lacks, when it is missing or
+    // unusable.
+    static bool loadClient(QString *why);
+    // Sets the client up. False, with `why`, when it cannot even try (an
+    // unreadable CA file, say).
+    bool setUp(QString *why);
+    // Starts connecting, in the background, after setUp().
+    void connectToBroker();
     // Says "offline" if connected, disconnects cleanly and ends the network
     // thread, waiting a few seconds at most.
     void stop();
 
-    // Publishes the readings of `session` and the availability of its meter.
+    // Publishes the records of `session` and the availability of its meter.
     void follow(MeterSession &session);
 
-    // One readout pass of the session: a state is due on the second pass
-    // and then every 2 * period passes, the log's rhythm, so with equal
-    // periods every state is a logged record.
-    void reading(const ReadoutTexts &texts);
+    // A record of a rhythm with `recordPeriod` seconds between records: the
+    // first record and then the first of every `period` seconds are
+    // published, so every state is a record the log was given.
+    void record(const Record &r, int recordPeriod);
     // The meter began or stopped answering.
     void setMeterUp(bool up);
 
@@ -87,7 +93,6 @@ private:
     Broker m_broker = Broker::Connecting;
     bool m_everUp = false;
     bool m_meterUp = false;
-    int m_countdown = 2;
     QString m_lastWhy;
 
     // The client and what the network thread shares with this object.

@@ -63,22 +63,36 @@ int MeterSession::poll()
     }
     if (isReading(r))
         pass(m);
-    if (isAnswer(r) != m_up) {
-        m_up = isAnswer(r);
+    if (isAnswer(r))
+        m_sinceAnswer.start();
+    const bool up = isAnswer(r) || (m_up && !m_sinceAnswer.hasExpired(kSilentMs));
+    if (up != m_up) {
+        m_up = up;
         emit linkChanged(m_up);
     }
     emit polled(r, m);
     return r;
 }
 
+void MeterSession::startRecords(int period)
+{
+    m_recordPeriod = period;
+    m_countdown = 2 * period + 1;
+    m_records = 0;
+}
+
 void MeterSession::pass(const Measurement &m)
 {
-    const ReadoutTexts texts = readoutTexts(m);
-    // One clock for the log's files and clock column and for the history.
+    // One clock for the records and for the history.
     const qint64 now = m_clock();
-    m_log.step(texts, now);
+    if (m_recordPeriod > 0) {
+        if (m_countdown == 2 * m_recordPeriod)
+            emit recordDue(Record::of(m, now, m_records++));
+        if (--m_countdown == 0)
+            m_countdown = 2 * m_recordPeriod;
+    }
     m_history.add(now, m);
-    emit measured(m, texts);
+    emit measured(m, readoutTexts(m));
 }
 
 } // namespace quelmar

@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The logger as a systemd service of Type=notify: it says when it is ready,
+// how it is doing (shown by systemctl status) and, from every poll cycle,
+// that its loop still turns, so that a logger whose loop is stuck is
+// restarted by the service manager's watchdog. Outside a service every call
+// does nothing.
+#pragma once
+
+#include <QString>
+
+namespace quelmar {
+
+class ServiceNotifier
+{
+public:
+    ServiceNotifier();
+
+    void ready(const QString &status);
+    // Said only when it changed.
+    void status(const QString &status);
+    // A poll cycle ran.
+    void alive();
+    void stopping();
+
+private:
+    void notify(const QByteArray &state);
+
+    bool m_service = false;
+    bool m_watchdog = false;
+    QString m_status;
+};
+
+} // namespace quelmar
