@@ -184,8 +184,8 @@ int MeterLogger::run()
         m_deadline = QDeadlineTimer(m_options.durationMs);
         deadline();
     }
-    m_service.ready(QStringLiteral("logging"));
     showStatus();
+    m_service.ready();
 
     const int loop = QCoreApplication::exec();
     int code = m_code >= 0 ? m_code : loop;

@@ -28,10 +28,10 @@ void ServiceNotifier::notify(const QByteArray &state)
 #endif
 }
 
-void ServiceNotifier::ready(const QString &status)
+void ServiceNotifier::ready()
 {
-    m_status = status;
-    notify("READY=1\nSTATUS=" + status.toUtf8());
+    m_ready = true;
+    notify("READY=1\nSTATUS=" + m_status.toUtf8());
 }
 
 void ServiceNotifier::status(const QString &status)
@@ -39,7 +39,8 @@ void ServiceNotifier::status(const QString &status)
     if (status == m_status)
         return;
     m_status = status;
-    notify("STATUS=" + status.toUtf8());
+    if (m_ready)
+        notify("STATUS=" + status.toUtf8());
 }
 
 void ServiceNotifier::alive()

@@ -15,8 +15,9 @@ class ServiceNotifier
 public:
     ServiceNotifier();
 
-    void ready(const QString &status);
-    // Said only when it changed.
+    // Ready, with the status so far.
+    void ready();
+    // Said when it changed, from ready() on.
     void status(const QString &status);
     // A poll cycle ran.
     void alive();
@@ -27,6 +28,7 @@ private:
 
     bool m_service = false;
     bool m_watchdog = false;
+    bool m_ready = false;
     QString m_status;
 };
 

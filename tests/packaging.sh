@@ -23,9 +23,9 @@ ICON=quelmar-communicator
 ICON_SIZES=(16 22 24 32 48 64 128 256)
 
 for tool in cmake cpack desktop-file-validate appstreamcli dpkg dpkg-deb dpkg-shlibdeps \
-            file gzip od ldd readelf nm lintian; do
+            file gzip od ldd readelf nm lintian systemd-analyze; do
     if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is missing (Debian packages: cmake desktop-file-utils appstream dpkg-dev file binutils lintian)"
+        echo "SKIP: $tool is missing (Debian packages: cmake desktop-file-utils appstream dpkg-dev file binutils lintian systemd)"
         exit 77
     fi
 done
@@ -187,6 +187,15 @@ check "the service runs the logger on its instance's port" \
     grep -q "^ExecStart=quelmar-log --port %I " "$U/lib/systemd/user/quelmar-log@.service"
 check "the service takes more options from the user's environment file, if there is one" \
     grep -qx -e 'EnvironmentFile=-%E/quelmar/quelmar-log.env' "$U/lib/systemd/user/quelmar-log@.service"
+check "the service waits for the logger to say it is ready, and watches it" \
+    bash -c "grep -qx 'Type=notify' '$U/lib/systemd/user/quelmar-log@.service' && grep -qx 'WatchdogSec=30' '$U/lib/systemd/user/quelmar-log@.service'"
+check "the service is not restarted after a usage error, a refused broker or no MQTT library" \
+    grep -qx 'RestartPreventExitStatus=2 5 6' "$U/lib/systemd/user/quelmar-log@.service"
+mkdir -p "$WORK/unit"
+sed "s|^ExecStart=quelmar-log |ExecStart=$U/bin/quelmar-log |" "$U/lib/systemd/user/quelmar-log@.service" \
+    >"$WORK/unit/quelmar-log@ttyUSB0.service"
+check "systemd-analyze verify has nothing to say about an instance of the service" \
+    bash -c "out=\$(systemd-analyze verify --man=no '$WORK/unit/quelmar-log@ttyUSB0.service' 2>&1) && [ -z \"\$out\" ] || { echo \"\$out\"; false; }"
 check "the window does not load the MQTT library" bash -c "! ldd '$U/bin/quelmar-communicator' | grep -q mosquitto"
 check "the logger loads the MQTT library only for --mqtt" bash -c "! ldd '$U/bin/quelmar-log' | grep -q mosquitto"
 "$U/bin/quelmar-communicator" --help >"$WORK/help.txt" 2>&1
@@ -244,6 +253,7 @@ if [ -f "$DEB" ]; then
     check "Depends names libqt6charts6" contains_word "$(field Depends)" libqt6charts6
     check "Depends names libc6" contains_word "$(field Depends)" libc6
     check "Depends names libmosquitto1, the logger's MQTT client" contains_word "$(field Depends)" libmosquitto1
+    check "Depends names libsystemd0, the logger's service notifications" contains_word "$(field Depends)" libsystemd0
     check "Depends names fonts-liberation2, the window's font" \
         contains_word "$(field Depends)" fonts-liberation2
 

@@ -20,7 +20,10 @@
 
 #include <csignal>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -295,6 +298,114 @@ private slots:
         QCOMPARE(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), exitCode);
         const QString stderrText = QString::fromUtf8(run.readAllStandardError());
         QVERIFY2(QRegularExpression('^' + said + '$').match(stderrText).hasMatch(), qPrintable(stderrText));
+    }
+
+    // What refuses to start, before the log or the port is touched: a log
+    // another writer holds (a lock whose process is gone is taken over), and
+    // an MQTT client library that is not one. %1 is the log, %2 the
+    // holder's process id.
+    void refused_data()
+    {
+        QTest::addColumn<QString>("holder");  // "logger", "killed logger", "window" or a library folder
+        QTest::addColumn<bool>("window");     // the window's START tries the log, not a logger
+        QTest::addColumn<QString>("said");    // "" for a start that works
+        const QString held = "%1 is being written by %3 \\(process %2\\).";
+        QTest::newRow("a second logger") << "logger" << false << "quelmar-log: " + held + '\n';
+        QTest::newRow("the window after a logger") << "logger" << true << "Log File Error.|" + held;
+        QTest::newRow("a logger after the window") << "window" << false << "quelmar-log: " + held + '\n';
+        QTest::newRow("the lock of a killed logger") << "killed logger" << false << "";
+        QTest::newRow("a library without the functions") << NOT_MOSQUITTO_DIR << false
+                                                         << "quelmar-log: the MQTT client library libmosquitto.so.1 has no function mosquitto_lib_init\n";
+        QTest::newRow("a library that is not one") << dir.filePath("empty-lib") << false
+                                                   << "quelmar-log: cannot load the MQTT client library libmosquitto.so.1: \\S+/empty-lib/libmosquitto.so.1: file too short\n";
+    }
+    void refused()
+    {
+        QFETCH(QString, holder);
+        QFETCH(bool, window);
+        QFETCH(QString, said);
+        ModalWatcher watcher;
+        MeterSim sim;
+        const QString port = sim.start({"--no-pacing"});
+        const QString log = logPath();
+        QProcess first, second;
+        std::unique_ptr<QuelmarStatus> w;
+        qint64 pid = QCoreApplication::applicationPid();
+        if (holder.endsWith("logger")) {
+            first.start(LOGGER_EXE, {"--port", port, log});
+            QTRY_VERIFY_WITH_TIMEOUT(readLog(log).records.size() >= 1, 10000);
+            pid = first.processId();
+            if (holder == "killed logger") {
+                first.kill();
+                QVERIFY(first.waitForFinished(5000));
+            }
+        } else if (holder == "window") {
+            w = loggingOn(port, log);
+        }
+        QStringList args{"--port", port, "--duration", "2", "--append", log};
+        if (!holder.endsWith("logger") && holder != "window") {
+            QVERIFY(holder == NOT_MOSQUITTO_DIR || (QDir().mkpath(holder) && writeFile(holder + "/libmosquitto.so.1", "")));
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("LD_LIBRARY_PATH", holder);
+            second.setProcessEnvironment(env);
+            args = QStringList{"--mqtt", "localhost"} + args;
+        }
+        QString got;
+        if (window) {
+            w = loggingOn(port, log);
+            got = watcher.texts().join('\n');
+        } else {
+            second.start(LOGGER_EXE, args);
+            QVERIFY(second.waitForFinished(10000));
+            QCOMPARE(second.exitCode(), said.isEmpty() ? 0 : said.contains("library") ? 6 : 4);
+            got = QString::fromUtf8(second.readAllStandardError());
+        }
+        if (said.contains("library"))
+            QVERIFY(!QFileInfo::exists(log));
+        const QString program = holder == "window" ? QCoreApplication::applicationName() : "quelmar-log";
+        if (said.isEmpty())
+            QVERIFY(readLog(log).records.size() >= 2);
+        else if (said.contains("library"))
+            QVERIFY2(QRegularExpression(said + '$').match(got).hasMatch(), qPrintable(got));
+        else
+            QVERIFY2(QRegularExpression(said.arg(QRegularExpression::escape(log)).arg(pid).arg(program) + '$').match(got).hasMatch(), qPrintable(got));
+        if (first.state() != QProcess::NotRunning)
+            ::kill(first.processId(), SIGINT);
+        first.waitForFinished(5000);
+    }
+
+    // As a service: what the service manager reads on its socket.
+    void service()
+    {
+        const QString path = dir.filePath("notify");
+        const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, qPrintable(path), sizeof address.sun_path - 1);
+        QVERIFY(manager >= 0 && ::bind(manager, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        MeterSim sim;
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("NOTIFY_SOCKET", path);
+        env.insert("WATCHDOG_USEC", "30000000");
+        run.setProcessEnvironment(env);
+        run.start(LOGGER_EXE, {"--port", sim.start({"--no-pacing"}), "--duration", "3", logPath()});
+        QVERIFY(run.waitForFinished(10000));
+        QStringList said;
+        int pings = 0;
+        char message[512];
+        for (ssize_t n; (n = ::recv(manager, message, sizeof message, 0)) > 0;) {
+            if (QByteArray(message, n) == "WATCHDOG=1")
+                ++pings;
+            else
+                said << QString::fromUtf8(message, int(n));
+        }
+        ::close(manager);
+        // A cycle every 500 ms pings the watchdog.
+        QVERIFY2(pings >= 4, qPrintable(QString::number(pings)));
+        QCOMPARE(said.mid(0, 3), QStringList({"READY=1\nSTATUS=link down, 0 records written", "STATUS=link up, 0 records written",
+                                               "STATUS=link up, 1 record written"}));
+        QCOMPARE(said.last(), "STOPPING=1");
     }
 
     // The meter hangs up and a new one appears at the same path: polling

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QSysInfo>
 
 namespace quelmar {
 
@@ -42,10 +43,12 @@ QString lockLog(const QString &path, std::unique_ptr<QLockFile> &lock)
     qint64 pid = 0;
     QString host, program;
     held->getLockInfo(&pid, &host, &program);
+    // A log on a shared folder may be held from another computer.
+    const bool here = host.isEmpty() || host == QSysInfo::machineHostName();
     return QStringLiteral("%1 is being written by %2 (process %3%4).")
         .arg(path, program.isEmpty() ? QStringLiteral("another program") : program)
         .arg(pid)
-        .arg(host.isEmpty() ? QString() : QStringLiteral(" on ") + host);
+        .arg(here ? QString() : QStringLiteral(" on ") + host);
 }
 
 // Whether a record could go into `file` later, without making it now.

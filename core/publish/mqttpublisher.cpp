@@ -8,7 +8,6 @@
 #include <mosquitto.h>
 
 #include <QFile>
-#include <QLibrary>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +16,8 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+
+#include <dlfcn.h>
 
 namespace quelmar {
 
@@ -51,16 +52,18 @@ constexpr char kClientLibrary[] = "libmosquitto.so.1";
 
 bool MqttPublisher::loadClient(QString *why)
 {
-    static QLibrary library(QStringLiteral("mosquitto"), 1);
     static QString missing;
     static const bool loaded = [] {
-        if (!library.load()) {
+        // By the exact name the linker looks for, so that its own reason
+        // (no such file, not a library) is the one the user reads.
+        void *library = ::dlopen(kClientLibrary, RTLD_NOW | RTLD_LOCAL);
+        if (!library) {
             missing = QStringLiteral("cannot load the MQTT client library %1: %2")
-                          .arg(QLatin1String(kClientLibrary), library.errorString());
+                          .arg(QLatin1String(kClientLibrary), QString::fromLocal8Bit(::dlerror()));
             return false;
         }
 #define QUELMAR_RESOLVE(name)                                                                                       \
-    name = reinterpret_cast<decltype(name)>(library.resolve(#name));                                                \
+    name = reinterpret_cast<decltype(name)>(::dlsym(library, #name));                                               \
     if (!name) {                                                                                                    \
         missing = QStringLiteral("the MQTT client library %1 has no function %2")                                   \
                       .arg(QLatin1String(kClientLibrary), QLatin1String(#name));                                    \
