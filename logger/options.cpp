@@ -61,6 +61,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "a poll every 500 ms, a record every period, the same CSV as the window's log.\n"
         "A lost or missing port is tried again every 2 seconds. A log file that is moved\n"
         "away, deleted or emptied starts again with its header at the next record.\n"
+        "A record that cannot be written is counted, not retried; the next is written as\n"
+        "soon as writing works. Every change of state is a line on standard error.\n"
+        "FILE.lock is held while logging: a log another logger or the window writes is refused.\n"
         "SIGINT or SIGTERM ends it after the record in progress.\n\n"
         "With --mqtt it also publishes them to an MQTT broker, with Home Assistant discovery;\n"
         "FILE is then optional. The broker password comes from --mqtt-password-file or the\n"
@@ -72,11 +75,14 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "standby power (the mean of the lowest 5% of readings) and the share of readings\n"
         "above standby (over twice it and over 1 W above it).\n"
         "Rows that cannot be read are counted and named, never guessed.\n\n"
-        "Exit codes: 0 done, 2 usage error, 3 the port never opened within --duration,\n"
-        "4 the file cannot be written or already holds records (without --append);\n"
-        "with --report, 4 a FILE cannot be read or is not a log;\n"
+        "Exit codes: 0 done, every record written and the meter answering all along;\n"
+        "1 the system refused a pipe for the signals; 2 usage error;\n"
+        "3 the port never opened within --duration, or the meter did not answer for 3 s or more;\n"
+        "4 the file cannot be written, is written by another program or already holds records\n"
+        "(without --append), records could not be written, or standard output failed;\n"
+        "with --report, 4 a FILE cannot be read or is not a log, or the report not written;\n"
         "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
-        "accepted the logger."));
+        "accepted the logger; 6 the MQTT client library is missing or unusable."));
     p.addVersionOption();
     p.addOptions({
         {{"h", "help"}, "Show this help and exit."},
