@@ -314,6 +314,31 @@ private slots:
         QTest::newRow("round trip") << written.readAll() << Values{kLoaded, 1, 0, 3725000, 0, 1500, 230.12, 6.52, 0.95, 1530, 1, 0};
     }
 
+    // How many readings a file holds before a log replaces or refuses it.
+    void recordsHeld_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("held");
+        const QByteArray row = "00:00:01,1.000,6.000,230.00,0.029,0.900,lag,6.667";
+        const QByteArray clock = ",2026-03-29T00:00:00+01:00\n";
+        QTest::newRow("empty") << QByteArray() << 0;
+        QTest::newRow("header only") << kHeader << 0;
+        const QByteArray clockHeader = kHeader.chopped(1) + ",Local Time\n";
+        QTest::newRow("clock header only") << clockHeader << 0;
+        QTest::newRow("three with the clock") << clockHeader + row + clock + row + clock + row + clock << 3;
+        QTest::newRow("CR LF, last line cut") << kHeader.chopped(1) + "\r\n" + row + "\r\n" + row.left(9) << 2;
+        QTest::newRow("no header") << row + '\n' + row + '\n' << 2;
+    }
+    void recordsHeld()
+    {
+        QFETCH(QByteArray, content);
+        const QString path = dir.filePath(QStringLiteral("held-%1.csv").arg(QTest::currentDataTag()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        QTEST(int(quelmar::countLogRecords(path)), "held");
+    }
+
     void logReader()
     {
         QFETCH(QByteArray, content);

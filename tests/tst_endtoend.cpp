@@ -260,6 +260,8 @@ private slots:
         QTest::addColumn<QString>("said");
         QTest::newRow("--report on a FIFO") << QStringList{"--report", "FIFO"} << "term" << -1 << "quelmar-log: stopped by SIGTERM\n";
         QTest::newRow("a log on a FIFO") << QStringList{"--port", "/nonexistent/tty", "FIFO"} << "int" << -1 << "quelmar-log: stopped by SIGINT\n";
+        QTest::newRow("a FIFO whose reader went") << QStringList{"FIFO"} << "reader gone" << -1
+                                                  << "(.|\n)*\nquelmar-log: stopped by SIGTERM while writing a record was blocked; that record was not written\n";
         QTest::newRow("--report to /dev/full") << QStringList{"--report", "LOG"} << "full" << 4
                                                << "quelmar-log: cannot write to standard output: No space left on device\n";
         QTest::newRow("standard output closed") << QStringList{"-"} << "close" << 4
@@ -290,9 +292,16 @@ private slots:
             run.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", LOGGER_EXE} + args);
         else
             run.start(QStringLiteral(LOGGER_EXE), args);
-        if (how == "term" || how == "int") {
-            QTest::qWait(500);
-            ::kill(run.processId(), how == "term" ? SIGTERM : SIGINT);
+        // The header closes the FIFO behind it, which ends its reader; the
+        // next record's open waits for another.
+        QProcess reader;
+        if (how == "reader gone") {
+            reader.start("cat", {fifo});
+            QVERIFY(reader.waitForFinished(5000) && reader.readAllStandardOutput() == kHeader + '\n');
+        }
+        if (how == "term" || how == "int" || how == "reader gone") {
+            QTest::qWait(1500);
+            ::kill(run.processId(), how == "int" ? SIGINT : SIGTERM);
         }
         QVERIFY(run.waitForFinished(how == "close" ? 5000 : 1000));
         QCOMPARE(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), exitCode);
@@ -342,6 +351,11 @@ private slots:
         } else if (holder == "window") {
             w = loggingOn(port, log);
         }
+        // A live holder's lock is never stale, however old.
+        QFile lock(log + ".lock");
+        QVERIFY(holder == "killed logger" || !lock.exists()
+                || (lock.open(QIODevice::ReadWrite) && lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime)));
+        lock.close();
         QStringList args{"--port", port, "--duration", "2", "--append", log};
         if (!holder.endsWith("logger") && holder != "window") {
             QVERIFY(holder == NOT_MOSQUITTO_DIR || (QDir().mkpath(holder) && writeFile(holder + "/libmosquitto.so.1", "")));

@@ -205,6 +205,30 @@ private slots:
         QVERIFY(!sim->start({"--no-pacing", "--link", dir.filePath("meter")}).isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(last("quelmar/shared/availability"), "online", 15000);
     }
+
+    // Which records a state goes out for: records 0, 1, 2, ... of a rhythm.
+    void publishedRecords_data()
+    {
+        QTest::addColumn<int>("period");
+        QTest::addColumn<int>("recordPeriod");
+        QTest::addColumn<QString>("published"); // of records 0 to 7
+        QTest::newRow("every record") << 1 << 1 << "0 1 2 3 4 5 6 7";
+        QTest::newRow("10 s of 1 s records") << 10 << 1 << "0";
+        QTest::newRow("4 s of 2 s records") << 4 << 2 << "0 2 4 6";
+        QTest::newRow("5 s of 2 s records: 6 s") << 5 << 2 << "0 3 6";
+        QTest::newRow("1 s of 5 s records: each") << 1 << 5 << "0 1 2 3 4 5 6 7";
+    }
+    void publishedRecords()
+    {
+        QFETCH(int, period);
+        QFETCH(int, recordPeriod);
+        QStringList published;
+        for (int index = 0; index < 8; ++index) {
+            if (quelmar::mqtt::isPublished(index, period, recordPeriod))
+                published << QString::number(index);
+        }
+        QTEST(published.join(' '), "published");
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_Mqtt)

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quelmar::mqtt {
@@ -58,6 +59,12 @@ bool parseBroker(const QString &text, QString *host, int *port)
     }
     *host = m.hasCaptured(1) ? m.captured(1) : m.captured(2);
     return true;
+}
+
+bool isPublished(qint64 index, int period, int recordPeriod)
+{
+    const int each = std::max(recordPeriod, 1);
+    return index % std::max((period + each - 1) / each, 1) == 0;
 }
 
 QString stateTopic(const QString &id) { return QStringLiteral("quelmar/%1/state").arg(id); }

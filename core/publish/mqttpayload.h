@@ -37,6 +37,12 @@ bool isValidId(const QString &id);
 // 1 to 65535.
 bool parseBroker(const QString &text, QString *host, int *port);
 
+// Whether the record `index` (from 0) of a rhythm with `recordPeriod`
+// seconds between records is published with `period` seconds between
+// states: the first, then the first of every period, a period that is not
+// a multiple of the records' rounded up to one.
+bool isPublished(qint64 index, int period, int recordPeriod);
+
 QString stateTopic(const QString &id);
 QString availabilityTopic(const QString &id);
 QString discoveryTopic(const QString &prefix, const QString &id, const char *key);

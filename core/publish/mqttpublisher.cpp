@@ -286,11 +286,7 @@ void MqttPublisher::follow(MeterSession &session)
 
 void MqttPublisher::record(const Record &r, int recordPeriod)
 {
-    // Whole records: a period that is not a multiple of the records' is
-    // rounded up to one.
-    const int each = std::max(recordPeriod, 1);
-    const qint64 every = std::max((m_config.period + each - 1) / each, 1);
-    if (r.index % every == 0 && m_broker == Broker::Up)
+    if (mqtt::isPublished(r.index, m_config.period, recordPeriod) && m_broker == Broker::Up)
         publish(mqtt::stateTopic(m_config.id), mqtt::statePayload(r), false);
 }
 
