@@ -221,6 +221,13 @@ private slots:
         // A clear whose attempts all failed is not repeated.
         w->poller();
         QCOMPARE(pty.receive(1000), kPoll + kPoll + kPoll);
+        // A reading that was on its way as the clear went out is from
+        // before it: it answers, but is neither shown nor logged.
+        child<QPushButton>(*w, button.constData())->click();
+        pty.send(meterReply({1, 2, 7, 4, 5, 6, 7, 8, 9, 10}));
+        w->poller();
+        QCOMPARE(pty.receive(1000), kClear);
+        QCOMPARE(textOf(*w, "TimeDisp"), "00:00:03 HMS");
     }
 
     void portChanges()

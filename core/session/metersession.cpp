@@ -43,6 +43,7 @@ int MeterSession::poll()
     // A fresh array every cycle: no reading outlives the cycle that read it.
     double vals[kMeasurementCount] = {};
     int r = kNotPolled;
+    const Command sent = m_pending;
     if (m_link.isUp()) {
         r = kNoReply;
         for (int attempt = 0; attempt < kAttempts && !isAnswer(r) && m_link.isUp(); ++attempt) {
@@ -61,7 +62,10 @@ int MeterSession::poll()
         m_history.markClear();
         emit clearAcknowledged();
     }
-    if (isReading(r))
+    // The meter answers a clear with its acknowledgement: a reading read in
+    // a clear's cycle was sent before the clear, and would put the old
+    // counter into a log that was to start from zero.
+    if (isReading(r) && sent != Command::Clear)
         pass(m);
     if (isAnswer(r))
         m_sinceAnswer.start();
