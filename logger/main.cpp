@@ -5,6 +5,7 @@
 // them to an MQTT broker for home automation; and reports what such logs
 // add up to.
 #include "options.h"
+#include "reportcommand.h"
 
 #include "core/logfile/logreader.h"
 #include "core/logfile/logrecord.h"
@@ -36,26 +37,6 @@ int usage(const QString &why)
 {
     std::fprintf(stderr, "quelmar-log: %s\nTry --help.\n", qPrintable(why));
     return ExitUsage;
-}
-
-int report(const LoggerOptions &o)
-{
-    LogReport r;
-    QString why;
-    if (!makeReport(o.files, r, &why)) {
-        std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
-        return ExitNoFile;
-    }
-    const QString notes = reportNotes(r);
-    if (o.csv) {
-        std::fputs(qPrintable(reportCsv(r, o.cents)), stdout);
-        std::fputs(qPrintable(notes), stderr);
-    } else {
-        std::fputs(qPrintable(reportTable(r, o.cents)), stdout);
-        if (!notes.isEmpty())
-            std::fputs(qPrintable(QLatin1Char('\n') + notes), stdout);
-    }
-    return ExitDone;
 }
 
 // Appending rows of the other kind would leave a file that cannot all be
@@ -106,7 +87,7 @@ int main(int argc, char *argv[])
     case LoggerOptions::Error:
         return usage(o.text);
     case LoggerOptions::Report:
-        return report(o);
+        return runReport(o);
     case LoggerOptions::Run:
         break;
     }

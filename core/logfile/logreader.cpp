@@ -3,40 +3,21 @@
 
 #include "core/logfile/logrecord.h"
 
-#include <QByteArrayView>
 #include <QDate>
-#include <QFile>
+#include <QIODevice>
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace quelmar {
 
 namespace {
 
 // No record of ours comes near this; a longer line is not one.
-constexpr qint64 kLongestLine = 512;
-
-// Reads the next line without its line end into `line`; false at the end
-// of the file. A line longer than kLongestLine is read to its end and given
-// back empty with `tooLong` set.
-bool nextLine(QIODevice &file, QByteArray &line, bool &tooLong)
-{
-    tooLong = false;
-    if (file.atEnd())
-        return false;
-    line = file.readLine(kLongestLine);
-    if (!line.endsWith('\n') && !file.atEnd()) {
-        tooLong = true;
-        while (!file.atEnd() && !file.readLine(kLongestLine).endsWith('\n')) {
-        }
-        line.clear();
-        return true;
-    }
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    return true;
-}
+constexpr qsizetype kLongestLine = 512;
+// Read in large blocks: a year of logs is gigabytes.
+constexpr qsizetype kBlock = 128 * 1024;
 
 bool twoDigits(QByteArrayView f, int &value)
 {
@@ -66,11 +47,12 @@ bool parseTime(QByteArrayView f, qint64 &seconds)
     return true;
 }
 
-bool parseNumber(QByteArrayView f, double &value)
+// A number within ±most: NaN fails every comparison.
+bool parseNumber(QByteArrayView f, double most, double &value)
 {
     const char *end = f.data() + f.size();
     const auto [ptr, ec] = std::from_chars(f.data(), end, value);
-    return ec == std::errc() && ptr == end && std::isfinite(value);
+    return ec == std::errc() && ptr == end && value >= -most && value <= most;
 }
 
 // A number of exactly `n` digits.
@@ -86,8 +68,8 @@ bool digits(QByteArrayView f, qsizetype at, int n, int &value)
 }
 
 // The clock column as clockText() writes it, "2026-03-29T03:00:00+02:00":
-// the instant, and the local date as written.
-bool parseClock(QByteArrayView f, qint64 &ms, int &localDay)
+// the instant, and the local date, time and offset as written.
+bool parseClock(QByteArrayView f, LogRow &row)
 {
     int y, mo, d, h, mi, s, oh, om;
     if (f.size() != 25 || f[4] != '-' || f[7] != '-' || f[10] != 'T' || f[13] != ':' || f[16] != ':'
@@ -98,10 +80,11 @@ bool parseClock(QByteArrayView f, qint64 &ms, int &localDay)
     const QDate date(y, mo, d);
     if (!date.isValid())
         return false;
-    localDay = int(date.toJulianDay());
-    const qint64 offset = (f[19] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+    row.localDay = int(date.toJulianDay());
+    row.localSeconds = h * 3600 + mi * 60 + s;
+    row.offsetSeconds = (f[19] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
     // The Julian day of 1970-01-01 is 2440588.
-    ms = ((localDay - 2440588LL) * 86400 + h * 3600 + mi * 60 + s - offset) * 1000;
+    row.clockMs = ((row.localDay - 2440588LL) * 86400 + row.localSeconds - row.offsetSeconds) * 1000;
     return true;
 }
 
@@ -122,94 +105,106 @@ bool parseRecord(QByteArrayView line, bool clock, LogRow &row)
     qint64 seconds = 0;
     if (n != columns || !parseTime(f[0], seconds))
         return false;
-    double v[6];
-    for (int k = 0; k < 6; ++k) {
-        const int field = k < 5 ? k + 1 : 7;  // the lead flag sits before apparent power
-        if (!parseNumber(f[field], v[k]))
-            return false;
-    }
     Reading &r = row.reading;
+    if (!parseNumber(f[1], kMostMilliwattHours, r.energy) || !parseNumber(f[2], kMostWatts, r.power)
+        || !parseNumber(f[3], kMostVolts, r.volts) || !parseNumber(f[4], kMostAmps, r.amps)
+        || !parseNumber(f[5], 1, r.pf) || !parseNumber(f[7], kMostWatts, r.apparent))
+        return false;
     if (f[6].compare("Lead", Qt::CaseInsensitive) == 0)
         r.lead = true;
     else if (f[6].compare("lag", Qt::CaseInsensitive) == 0)
         r.lead = false;
     else
         return false;
-    if (clock && !parseClock(f[8], row.clockMs, row.localDay))
+    if (clock && !parseClock(f[8], row))
         return false;
     r.meterTime = double(seconds);
-    r.energy = v[0];
-    r.power = v[1];
-    r.volts = v[2];
-    r.amps = v[3];
-    r.pf = v[4];
-    r.apparent = v[5];
     return true;
 }
 
 } // namespace
 
-LogContents readLog(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return LogContents();
-    return readLog(file);
-}
-
 LogRows::LogRows(QIODevice &device)
     : m_device(device)
+    , m_buffer(kBlock, Qt::Uninitialized)
 {
+    QByteArrayView line;
     bool tooLong = false;
-    if (!nextLine(m_device, m_line, tooLong))
-        m_line.clear();
+    if (!nextLine(line, tooLong)) {
+        m_empty = m_error.isEmpty();
+        return;
+    }
     // A spreadsheet that saved the file again may have put a byte order mark in front.
-    if (m_line.startsWith("\xEF\xBB\xBF"))
-        m_line.remove(0, 3);
+    if (line.startsWith("\xEF\xBB\xBF"))
+        line = line.sliced(3);
     if (tooLong)
         return;
-    m_clock = m_line == logHeader(true);
-    if (m_clock || m_line == kLogHeader)
+    m_clock = line == logHeader(true);
+    if (m_clock || line == logHeader(false))
         m_status = LogContents::Loaded;
+}
+
+void LogRows::fill()
+{
+    // The unfinished line moves to the front; the rest of the block is read.
+    std::memmove(m_buffer.data(), m_buffer.constData() + m_pos, size_t(m_end - m_pos));
+    m_end -= m_pos;
+    m_pos = 0;
+    const qint64 got = m_device.read(m_buffer.data() + m_end, kBlock - m_end);
+    if (got > 0) {
+        m_end += got;
+        return;
+    }
+    m_atEnd = true;
+    if (got < 0)
+        m_error = m_device.errorString();
+}
+
+// The next line without its line ends, a view into the buffer until the next
+// call; false at the end. A line longer than kLongestLine is passed over to
+// its end and given back empty with `tooLong` set.
+bool LogRows::nextLine(QByteArrayView &line, bool &tooLong)
+{
+    for (;;) {
+        const char *start = m_buffer.constData() + m_pos;
+        const qsizetype have = m_end - m_pos;
+        const char *end = have > 0 ? static_cast<const char *>(std::memchr(start, '\n', size_t(have))) : nullptr;
+        if (end || (m_atEnd && (have > 0 || m_skipping))) {
+            qsizetype n = end ? end - start : have;
+            m_pos += end ? n + 1 : n;
+            tooLong = m_skipping || n > kLongestLine;
+            m_skipping = false;
+            while (n > 0 && start[n - 1] == '\r')
+                --n;
+            line = tooLong ? QByteArrayView() : QByteArrayView(start, n);
+            return true;
+        }
+        if (m_atEnd)
+            return false;
+        // Not even the start of a line this long is kept.
+        if (have > kLongestLine) {
+            m_skipping = true;
+            m_pos = m_end;
+        }
+        fill();
+    }
 }
 
 bool LogRows::next(LogRow &row)
 {
     if (m_status != LogContents::Loaded)
         return false;
+    QByteArrayView line;
     bool tooLong = false;
-    while (nextLine(m_device, m_line, tooLong)) {
-        if (m_line.isEmpty() && !tooLong)
+    while (nextLine(line, tooLong)) {
+        if (line.isEmpty() && !tooLong)
             continue;
         row = LogRow();
-        if (!tooLong && parseRecord(m_line, m_clock, row))
+        if (!tooLong && parseRecord(line, m_clock, row))
             return true;
         ++m_skipped;
     }
     return false;
-}
-
-LogContents readLog(QIODevice &file)
-{
-    LogContents log;
-    LogRows rows(file);
-    log.status = rows.status();
-    log.clock = rows.hasClock();
-    double lastSeconds = -1;
-    qint64 base = 0;  // ms added to the time column after it started again
-    LogRow row;
-    while (rows.next(row)) {
-        Reading &r = row.reading;
-        if (r.meterTime < lastSeconds) {
-            base = log.readings.timeAt(log.readings.size() - 1);
-            r.afterClear = true;
-        }
-        lastSeconds = r.meterTime;
-        r.timeMs = log.clock ? row.clockMs : base + qint64(r.meterTime) * 1000;
-        log.readings.add(r);
-    }
-    log.skipped = rows.skipped();
-    return log;
 }
 
 } // namespace quelmar
