@@ -365,7 +365,9 @@ void ChartTab::drawDays()
     v.timeAxis->setRange(double(from), double(to));
     const QRectF plot = v.chart->plotArea();
     const int columns = std::max(1, plot.width() > 1 ? int(plot.width()) : v.chartView->width());
-    const QList<TimeTick> ticks = timeTicks(from, to, true, std::max(2, columns / kPixelsPerTick));
+    // Never more ticks than midnights: the bars are days.
+    const int days = int(outline.size() / 4);
+    const QList<TimeTick> ticks = timeTicks(from, to, true, std::max(2, std::min(days + 1, columns / kPixelsPerTick)));
     if (ticks != v.ticks) {
         for (const QString &label : v.timeAxis->categoriesLabels())
             v.timeAxis->remove(label);
@@ -376,7 +378,7 @@ void ChartTab::drawDays()
     showDay(QPointF(), false);
     v.source->setText(tr("%1: %2 days, %3 readings, %4 rows skipped")
                           .arg(logs->name)
-                          .arg(outline.size() / 4)
+                          .arg(days)
                           .arg(logs->readings.size())
                           .arg(logs->report.unreadable));
 }

@@ -14,6 +14,8 @@
 #include <QCategoryAxis>
 #include <QChartView>
 #include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -129,6 +131,31 @@ private slots:
         tab.findChild<QPushButton *>("chartOpenLog")->click();
         const QString shown = qobject_cast<QCategoryAxis *>(tab.findChild<QChartView *>()->chart()->axes(Qt::Horizontal)[0])->categoriesLabels().join(' ');
         QVERIFY2(QRegularExpression("^(" + labels + ")( (" + labels + "))*$").match(shown).hasMatch(), qPrintable(shown));
+    }
+
+    // Open Log… on three days of logs across the autumn change, chosen at once:
+    // a bar per day, a tick at each local midnight, the total and its cost at
+    // 30 c below. The counter rose 1000 and 2000 mWh: 0.003 kWh, 0.09 c.
+    void chartDays()
+    {
+        const QString at = folder(), r = ",120.000,230.00,0.580,0.900,lag,133.333,2026-10-";
+        QVERIFY(writeFile("d-24.csv", kClockHeader + "\n00:00:10,1000.000" + r.toLatin1() + "24T12:00:00+02:00\n"));
+        QVERIFY(writeFile("d-25.csv", kClockHeader + "\n00:00:20,2000.000" + r.toLatin1() + "25T12:00:00+01:00\n"));
+        QVERIFY(writeFile("d-26.csv", kClockHeader + "\n00:00:30,4000.000" + r.toLatin1() + "26T12:00:00+01:00\n00:00:40,5000.0\n"));
+        quelmar::ReadingHistory session;
+        quelmar::ChartTab tab(session);
+        tab.setPrice([] { return 30.0; });
+        tab.show();
+        ModalWatcher watcher;
+        watcher.setFileAnswer(QStringLiteral("\"%1/d-26.csv\" \"%1/d-24.csv\" \"%1/d-25.csv\"").arg(at));
+        tab.findChild<QPushButton *>("chartOpenLog")->click();
+        const QString cut = "d-26.csv: 1 row could not be read and was left out";
+        QCOMPARE(watcher.texts(), (QStringList{"Open Log", "Logs Left Out.|The rest is shown.\n" + at + "/" + cut}));
+        QCOMPARE(tab.findChild<QComboBox *>("chartSeries")->currentText(), "Energy per day");
+        const QStringList ticks = qobject_cast<QCategoryAxis *>(tab.findChild<QChartView *>()->chart()->axes(Qt::Horizontal)[0])->categoriesLabels();
+        QCOMPARE(ticks, (QStringList{"2026-10-24", "2026-10-25", "2026-10-26", "2026-10-27"}));
+        QCOMPARE(tab.findChild<QLabel *>("chartStats")->text(), "Total: 0.003 kWh, $0.00090 at 30.00 cents per kWh");
+        QCOMPARE(tab.findChild<QPlainTextEdit *>("chartNotes")->toPlainText(), at + '/' + cut);
     }
 
     // quelmar-log with the logs written first (each its name, a line end and
