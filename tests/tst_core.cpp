@@ -240,15 +240,18 @@ private slots:
         // Readings as ms, counter mWh, W, 1 for the first after a clear; the span's start in ms.
         QTest::addColumn<Values>("readings");
         QTest::addColumn<int>("from");
+        QTest::addColumn<bool>("clock");
         QTest::addColumn<Values>("expected");  // count, min, mean, max, mWh measured, gaps
-        QTest::newRow("counter runs") << Values{0, 10, 1, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 0 << Values{3, 1, 3, 6, 5, 0};
+        QTest::newRow("counter runs") << Values{0, 10, 1, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 0 << true << Values{3, 1, 3, 6, 5, 0};
         // The meter time stays 0, so the clear came right after the reading before, 1 s (a period)
         // earlier: 54 W for 1 s is 15 mWh, and the counter's own 11.5 mWh; 1 mWh either side.
-        QTest::newRow("clear in span") << Values{0, 10, 18, 0, 1000, 11, 54, 0, 2000, 11.5, 18, 1, 3000, 12.5, 54, 0} << 0
-                                       << Values{4, 18, 36, 54, 28.5, 0};
+        const Values clear{0, 10, 18, 0, 1000, 11, 54, 0, 2000, 11.5, 18, 1, 3000, 12.5, 54, 0};
+        QTest::newRow("clear in span") << clear << 0 << true << Values{4, 18, 36, 54, 28.5, 0};
+        // Times that are no clock's cannot date the clear: a gap.
+        QTest::newRow("clear, no clock") << clear << 0 << false << Values{4, 18, 36, 54, 13.5, 1};
         // Back with no clear seen, and no period yet to judge the 7.2 s by: a gap, and the counter's own 5 mWh.
-        QTest::newRow("counter falls") << Values{0, 20, 10, 0, 7200, 5, 20, 0} << 0 << Values{2, 10, 15, 20, 5, 1};
-        QTest::newRow("from 1 s") << Values{0, 10, 100, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 1000 << Values{2, 2, 4, 6, 3, 0};
+        QTest::newRow("counter falls") << Values{0, 20, 10, 0, 7200, 5, 20, 0} << 0 << true << Values{2, 10, 15, 20, 5, 1};
+        QTest::newRow("from 1 s") << Values{0, 10, 100, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 1000 << true << Values{2, 2, 4, 6, 3, 0};
     }
 
     void statistics()
@@ -262,8 +265,10 @@ private slots:
             const double vals[10] = {0, 0, 0, readings[i + 1] * 3600, readings[i + 2] * 1000};
             h.add(qint64(readings[i]), quelmar::Measurement::fromArray(vals));
         }
-        const quelmar::SpanStats st = quelmar::spanStats(h, h.lowerBound(from), quelmar::Series::RealPower);
+        QFETCH(bool, clock);
+        const quelmar::SpanStats st = quelmar::spanStats(h, h.lowerBound(from), quelmar::Series::RealPower, clock);
         QTEST((Values{double(st.count), st.min, st.mean, st.max, st.energy, double(st.gaps)}), "expected");
+        QCOMPARE(quelmar::statsText(st, quelmar::Series::RealPower).endsWith("  (1 gap not measured)"), st.gaps == 1);
     }
 
     // A day of readings and one more: the oldest goes, and the statistics
@@ -304,6 +309,9 @@ private slots:
                                         << Values{3, 12, 1, 363600000, 23.5, -5.5, 229.99, 0.25, 0.876, 6, 1, 0};
         QTest::newRow("cleared while logging") << kHeader + kFridge + "00:00:03,0.5,60,230,0.58,0.9,lag,66\n"
                                                << Values{3, 0, 0, 17000, 0.5, 60, 230, 0.58, 0.9, 66, 0, 1};
+        // Read in blocks of 128 KiB: lines across their ends. Each pair after the first
+        // follows a clear and goes on from the pair before, 14 s later.
+        QTest::newRow("longer than a block") << kHeader + kFridge.repeated(1500) << Values{3000, 0, 0, 21000000, 333.25, 120, 230, 0.58, 0.9, 133.25, 0, 0};
         QTest::newRow("header only") << kHeader << Values{0, 0, 0};
         QTest::newRow("not a log") << "Time,Energy\n" + kFridge << Values{0, 0, 1};
         // What the window's own log code writes.

@@ -52,38 +52,48 @@ private slots:
         QTest::addColumn<QString>("expected");
         // Friday's counter rose 2000 and 2000 mWh. Monday's first record follows a
         // clear 2 minutes earlier, 60 h 58 min after Friday's last: a gap, and the 200 mWh since.
-        QTest::newRow("Friday to Monday, a clear") << QStringList{"mon.csv", "fri.csv"}
-            << QList<QByteArray>{"fri.csv\n" + kClock + rec("1:00:00", 2000, 120, "2026-03-27T17:58:00+01:00") + rec("1:01:00", 4000, 120, "2026-03-27T17:59:00+01:00")
-                                     + rec("1:02:00", 6000, 120, "2026-03-27T18:00:00+01:00"),
+        // Friday's counter rose 2000 and 2000 mWh; a copy of its end overlaps it. Monday's
+        // first record follows a clear 2 minutes earlier, 60 h 58 min after Friday's last:
+        // a gap, and the 200 mWh since.
+        const QByteArray fri = rec("1:01:00", 4000, 120, "2026-03-27T17:59:00+01:00") + rec("1:02:00", 6000, 120, "2026-03-27T18:00:00+01:00");
+        QTest::newRow("Friday to Monday, a clear") << QStringList{"mon.csv", "fri.csv", "end.csv"}
+            << QList<QByteArray>{"fri.csv\n" + kClock + rec("1:00:00", 2000, 120, "2026-03-27T17:58:00+01:00") + fri, "end.csv\n" + kClock + fri,
                                  "mon.csv\n" + kClock + rec("0:02:00", 200, 6, "2026-03-30T08:00:00+02:00") + rec("0:03:00", 400, 6, "2026-03-30T08:01:00+02:00")}
             << kHead + same("2026-03-27", ",3,0.004000", 120) + "0,0\n" + same("2026-03-30", ",2,0.000400", 6) + "1,219480\n"
-                   "Total,5,0.004400,6.000,74.400,120.000,6.000,60.0,1,219480\n"
+                   "Total,5,0.004400,6.000,74.400,120.000,6.000,60.0,1,219480\nend.csv: 2 rows came no later than the row before and were left out\n"
                    "mon.csv: a gap of 60:58:00 from 2026-03-27 18:00:00 to 2026-03-30 07:58:00" + kGap;
+        // Back at 13:05 at 6 W: the meter's time is on, but its counter went back.
         QTest::newRow("unplugged from 08:00 to 13:00") << QStringList{"u.csv"}
-            << QList<QByteArray>{"u.csv\n" + kClock + rec("0:58:00", 1000, 60, "2026-06-10T07:58:00+02:00") + rec("0:59:00", 2000, 60, "2026-06-10T07:59:00+02:00")
-                                     + rec("1:00:00", 3000, 60, "2026-06-10T08:00:00+02:00") + rec("0:01:00", 1000, 60, "2026-06-10T13:01:00+02:00")
-                                     + rec("0:02:00", 2000, 60, "2026-06-10T13:02:00+02:00")}
-            << kHead + same("2026-06-10", ",5,0.004000", 60) + "1,18000\n" + same("Total", ",5,0.004000", 60) + "1,18000\n"
+            << QList<QByteArray>{"u.csv\n" + kClock + rec("0:01:00", 1000, 60, "2026-06-10T07:58:00+02:00") + rec("0:02:00", 2000, 60, "2026-06-10T07:59:00+02:00")
+                                     + rec("0:03:00", 3000, 60, "2026-06-10T08:00:00+02:00") + rec("0:05:00", 500, 6, "2026-06-10T13:05:00+02:00")
+                                     + rec("0:06:00", 600, 6, "2026-06-10T13:06:00+02:00")}
+            << kHead + "2026-06-10,5,0.002600,6.000,38.400,60.000,6.000,60.0,1,18000\nTotal,5,0.002600,6.000,38.400,60.000,6.000,60.0,1,18000\n"
                    "u.csv: a gap of 05:00:00 from 2026-06-10 08:00:00 to 2026-06-10 13:00:00" + kGap;
         // Cleared at 12:04, three periods of 60 s after the record before: 60 W for 180 s
-        // is 3000 mWh, and 1000 mWh since; 1000 and 2000 mWh either side.
+        // is 3000 mWh, and 2000 mWh since, though the counter did not go back; 1000 and
+        // 4000 mWh either side.
         QTest::newRow("midday clear, three periods on") << QStringList{"c.csv"}
-            << QList<QByteArray>{"c.csv\n" + kClock + rec("1:00:00", 5000, 60, "2026-06-11T12:00:00+02:00") + rec("1:01:00", 6000, 60, "2026-06-11T12:01:00+02:00")
-                                     + rec("0:00:30", 1000, 120, "2026-06-11T12:04:30+02:00") + rec("0:01:30", 3000, 120, "2026-06-11T12:05:30+02:00")}
-            << kHead + "2026-06-11,4,0.007000,60.000,90.000,120.000,60.000,0.0,0,0\nTotal,4,0.007000,60.000,90.000,120.000,60.000,0.0,0,0\n";
-        const QByteArray plain = kHeader + "0:00:10,1.000,120.000,230.00,0.580,0.900,lag,133.333\n0:00:20,3.000,120.000,230.00,0.580,0.900,lag,133.333\n";
+            << QList<QByteArray>{"c.csv\n" + kClock + rec("1:00:00", 500, 60, "2026-06-11T12:00:00+02:00") + rec("1:01:00", 1500, 60, "2026-06-11T12:01:00+02:00")
+                                     + rec("0:00:30", 2000, 240, "2026-06-11T12:04:30+02:00") + rec("0:01:30", 6000, 240, "2026-06-11T12:05:30+02:00")}
+            << kHead + "2026-06-11,4,0.010000,60.000,150.000,240.000,60.000,50.0,0,0\nTotal,4,0.010000,60.000,150.000,240.000,60.000,50.0,0,0\n";
+        // Without the clock column a clear is a gap of unknown length, and the 2 mWh since.
+        const QByteArray plain = kHeader + "0:00:10,1.000,120.000,230.00,0.580,0.900,lag,133.333\n0:00:20,3.000,120.000,230.00,0.580,0.900,lag,133.333\n"
+                                           "0:00:05,2.000,120.000,230.00,0.580,0.900,lag,133.333\n";
         QTest::newRow("a log twice, empty ones, what is no log") << QStringList{"a.csv", "e.csv", "b.csv", "n.csv", "h.csv", "a.csv"}
             << QList<QByteArray>{"a.csv\n" + plain, "b.csv\n" + plain, "e.csv\n", "h.csv\n" + kHeader, "n.csv\nTime\n"}
-            << kHead + same("a.csv", ",2,0.000002", 120) + "0,0\n" + same("Total", ",2,0.000002", 120) + "0,0\n"
+            << kHead + same("a.csv", ",3,0.000004", 120) + "1,\n" + same("Total", ",3,0.000004", 120) + "1,\n"
                    "e.csv: empty, nothing to report\nb.csv: the same log as a.csv, counted once\n"
                    "n.csv: not a Quelmar log (its first line is not a log's header); left out\nh.csv: holds no records, nothing to report\n"
-                   "a.csv: the same log as a.csv, counted once\nlost\n";
+                   "a.csv: the same log as a.csv, counted once\na.csv: a gap of unknown length between the rows at 00:00:20 and 00:00:05: "
+                   "the meter's time went back (a clear or a restart), and without the clock column the time it was off is not known; "
+                   "nothing was counted for it\nlost\n";
         QTest::newRow("huge and non-finite numbers") << QStringList{"x.csv"}
             << QList<QByteArray>{"x.csv\n" + kClock + rec("0:00:01", 1, 100, "2026-05-01T12:00:00+02:00") + rec("0:00:02", 2, 100000, "2026-05-01T12:00:01+02:00")
                                      + "0:00:03,3,9300000000000000.000,230,0.5,0.9,lag,1,2026-05-01T12:00:02+02:00\n"
-                                       "0:00:04,4,1e300,230,0.5,0.9,lag,1,2026-05-01T12:00:03+02:00\n0:00:05,-inf,nan,230,0.5,0.9,lag,1,2026-05-01T12:00:04+02:00\n"}
+                                       "0:00:04,4,1e300,230,0.5,0.9,lag,1,2026-05-01T12:00:03+02:00\n0:00:05,-inf,nan,230,0.5,0.9,lag,1,2026-05-01T12:00:04+02:00\n"
+                                       "0:00:06,6,1,230,0.5,0.9,lag,1,2026-02-29T12:00:05+01:00\n"}
             << kHead + "2026-05-01,2,0.000001,100.000,50050.000,100000.000,100.000,50.0,0,0\nTotal,2,0.000001,100.000,50050.000,100000.000,100.000,50.0,0,0\n"
-                       "x.csv: 3 rows could not be read and were left out\nlost\n";
+                       "x.csv: 4 rows could not be read and were left out\nlost\n";
         // West from +02:00 to -04:00 just after midnight: the 1st comes back.
         QTest::newRow("a time-zone change") << QStringList{"tz.csv"}
             << QList<QByteArray>{"tz.csv\n" + kClock + rec("0:01:00", 1000, 60, "2026-07-01T23:58:00+02:00") + rec("0:02:00", 2000, 60, "2026-07-01T23:59:00+02:00")
@@ -98,10 +108,10 @@ private slots:
                    + same("2026-01-05", ",1,0.004000", 40) + "0,0\n" + yearTotal;
         QTest::newRow("months across the year's end") << QStringList{"--by", "month", "y.csv"} << year
             << "Month" + kHead.mid(3) + "2025-12,2,0.001000,10.000,15.000,20.000,10.000,0.0,0,0\n2026-01,2,0.006000,30.000,35.000,40.000,30.000,0.0,0,0\n" + yearTotal;
-        // Four days of 10 cents, two of them without a record.
-        QTest::newRow("a date range, a standing charge") << QStringList{"--from", "2025-12-29", "--to", "2026-01-01", "--standing", "10", "y.csv"} << year
+        // Seven days of 10 cents, five of them without a record.
+        QTest::newRow("a date range, a standing charge") << QStringList{"--from", "2025-12-29", "--to", "2026-01-04", "--standing", "10", "y.csv"} << year
             << kCostHead + same("2025-12-29", ",1,0.001000,0.10000", 20) + "0,0\n" + same("2026-01-01", ",1,0.002000,0.10000", 30) + "0,0\n"
-                   "Total,2,0.003000,0.40000,20.000,25.000,30.000,20.000,0.0,0,0\n";
+                   "Total,2,0.003000,0.70000,20.000,25.000,30.000,20.000,0.0,0,0\n";
         // 1 kWh at 22:30 at 30 c; 2 kWh at 00:30 at 10 c and 1 kWh at 07:30 at 30 c; 5 c a day.
         const QByteArray night = "t.csv\n" + kClock + rec("1:00:00", 0, 1000, "2026-03-10T22:00:00+01:00") + rec("1:30:00", 1e6, 1000, "2026-03-10T22:30:00+01:00")
                                  + rec("3:30:00", 3e6, 1000, "2026-03-11T00:30:00+01:00") + rec("10:30:00", 4e6, 1000, "2026-03-11T07:30:00+01:00");

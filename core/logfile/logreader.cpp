@@ -3,7 +3,6 @@
 
 #include "core/logfile/logrecord.h"
 
-#include <QDate>
 #include <QIODevice>
 
 #include <charconv>
@@ -19,47 +18,90 @@ constexpr qsizetype kLongestLine = 512;
 // Read in large blocks: a year of logs is gigabytes.
 constexpr qsizetype kBlock = 128 * 1024;
 
-bool twoDigits(QByteArrayView f, int &value)
+// Each field is read from `p` up to the comma after it, which it steps
+// over, or up to `end` for the last; false when the field is not what it
+// should be.
+
+// "h:mm:ss" as the log writes it: hours of one to nine digits, minutes and
+// seconds of two, below 60.
+bool readTime(const char *&p, const char *end, double &seconds)
 {
-    if (f.size() != 2 || f[0] < '0' || f[0] > '5' || f[1] < '0' || f[1] > '9')
+    qint64 h = 0;
+    int n = 0;
+    for (; p < end && *p >= '0' && *p <= '9' && n < 10; ++p, ++n)
+        h = h * 10 + (*p - '0');
+    if (n < 1 || n > 9 || end - p < 7 || p[0] != ':' || p[3] != ':' || p[6] != ',')
         return false;
-    value = (f[0] - '0') * 10 + (f[1] - '0');
+    const auto sixty = [](const char *q) { return q[0] >= '0' && q[0] <= '5' && q[1] >= '0' && q[1] <= '9'; };
+    if (!sixty(p + 1) || !sixty(p + 4))
+        return false;
+    seconds = double(h * 3600 + ((p[1] - '0') * 10 + p[2] - '0') * 60 + (p[4] - '0') * 10 + p[5] - '0');
+    p += 7;
     return true;
 }
 
-// "h:mm:ss" as the log writes it: hours of at least one digit, minutes and
-// seconds of two, below 60.
-bool parseTime(QByteArrayView f, qint64 &seconds)
-{
-    const qsizetype c1 = f.indexOf(':');
-    if (c1 < 1 || c1 > 9 || f.size() != c1 + 6 || f[c1 + 3] != ':')
-        return false;
-    qint64 h = 0;
-    for (qsizetype i = 0; i < c1; ++i) {
-        if (f[i] < '0' || f[i] > '9')
-            return false;
-        h = h * 10 + (f[i] - '0');
-    }
-    int m = 0, s = 0;
-    if (!twoDigits(f.sliced(c1 + 1, 2), m) || !twoDigits(f.sliced(c1 + 4, 2), s))
-        return false;
-    seconds = h * 3600 + m * 60 + s;
-    return true;
-}
+constexpr double kTens[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
 // A number within ±most: NaN fails every comparison.
-bool parseNumber(QByteArrayView f, double most, double &value)
+bool readNumber(const char *&p, const char *end, bool last, double most, double &value)
 {
-    const char *end = f.data() + f.size();
-    const auto [ptr, ec] = std::from_chars(f.data(), end, value);
-    return ec == std::errc() && ptr == end && value >= -most && value <= most;
+    // The log's own form, "-123.456", at most 15 digits: whole digits over a
+    // power of ten, both exact, so the division rounds as from_chars does.
+    const char *start = p, *q = p;
+    const bool minus = q < end && *q == '-';
+    q += minus;
+    qint64 digits = 0;
+    int count = 0, decimals = -1;
+    for (; q < end && count <= 15; ++q) {
+        if (*q >= '0' && *q <= '9') {
+            digits = digits * 10 + (*q - '0');
+            ++count;
+            decimals += decimals >= 0;
+        } else if (*q == '.' && decimals < 0) {
+            decimals = 0;
+        } else {
+            break;
+        }
+    }
+    if ((q == end || *q == ',') && count > 0 && count <= 15 && decimals != 0) {
+        value = double(digits) / kTens[std::max(decimals, 0)];
+        value = minus ? -value : value;
+    } else {
+        // Anything else a spreadsheet may have written: "1.5e3", "5.".
+        q = static_cast<const char *>(std::memchr(start, ',', size_t(end - start)));
+        q = q ? q : end;
+        const auto [ptr, ec] = std::from_chars(start, q, value);
+        if (ec != std::errc() || ptr != q)
+            return false;
+    }
+    if (last ? q != end : q == end)
+        return false;
+    p = q + !last;
+    return value >= -most && value <= most;
+}
+
+// "lag" or "Lead", in any case.
+bool readLead(const char *&p, const char *end, bool &lead)
+{
+    if (end - p >= 4 && std::memcmp(p, "lag,", 4) == 0) {
+        lead = false;
+        p += 4;
+        return true;
+    }
+    const char *comma = static_cast<const char *>(std::memchr(p, ',', size_t(end - p)));
+    if (!comma)
+        return false;
+    const QByteArrayView f(p, comma - p);
+    lead = f.compare("Lead", Qt::CaseInsensitive) == 0;
+    p = comma + 1;
+    return lead || f.compare("lag", Qt::CaseInsensitive) == 0;
 }
 
 // A number of exactly `n` digits.
-bool digits(QByteArrayView f, qsizetype at, int n, int &value)
+bool digits(const char *f, int n, int &value)
 {
     value = 0;
-    for (qsizetype i = at; i < at + n; ++i) {
+    for (int i = 0; i < n; ++i) {
         if (f[i] < '0' || f[i] > '9')
             return false;
         value = value * 10 + (f[i] - '0');
@@ -67,59 +109,59 @@ bool digits(QByteArrayView f, qsizetype at, int n, int &value)
     return true;
 }
 
-// The clock column as clockText() writes it, "2026-03-29T03:00:00+02:00":
-// the instant, and the local date, time and offset as written.
-bool parseClock(QByteArrayView f, LogRow &row)
+// The Julian day of a date of the Gregorian calendar, 0 when there is no
+// such date (QDate knows no year 0 either). Without QDate: it runs for every
+// row of a year of logs.
+int julianDay(int y, int m, int d)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+    if (y < 1 || m < 1 || m > 12 || d < 1 || d > days[m - 1] + (m == 2 && leap))
+        return 0;
+    // Days from 1 March of year 0, so that the leap day ends a year.
+    y -= m <= 2;
+    const int doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    return y * 365 + y / 4 - y / 100 + y / 400 + doy + 1721120;
+}
+
+// The clock column as clockText() writes it, "2026-03-29T03:00:00+02:00",
+// the last field: the instant, and the local date, time and offset as
+// written.
+bool readClock(const char *p, const char *end, LogRow &row)
 {
     int y, mo, d, h, mi, s, oh, om;
-    if (f.size() != 25 || f[4] != '-' || f[7] != '-' || f[10] != 'T' || f[13] != ':' || f[16] != ':'
-        || (f[19] != '+' && f[19] != '-') || f[22] != ':' || !digits(f, 0, 4, y) || !digits(f, 5, 2, mo)
-        || !digits(f, 8, 2, d) || !digits(f, 11, 2, h) || !digits(f, 14, 2, mi) || !digits(f, 17, 2, s)
-        || !digits(f, 20, 2, oh) || !digits(f, 23, 2, om) || h > 23 || mi > 59 || s > 59 || oh > 23 || om > 59)
+    if (end - p != 25 || p[4] != '-' || p[7] != '-' || p[10] != 'T' || p[13] != ':' || p[16] != ':'
+        || (p[19] != '+' && p[19] != '-') || p[22] != ':' || !digits(p, 4, y) || !digits(p + 5, 2, mo)
+        || !digits(p + 8, 2, d) || !digits(p + 11, 2, h) || !digits(p + 14, 2, mi) || !digits(p + 17, 2, s)
+        || !digits(p + 20, 2, oh) || !digits(p + 23, 2, om) || h > 23 || mi > 59 || s > 59 || oh > 23 || om > 59)
         return false;
-    const QDate date(y, mo, d);
-    if (!date.isValid())
+    row.localDay = julianDay(y, mo, d);
+    if (row.localDay == 0)
         return false;
-    row.localDay = int(date.toJulianDay());
     row.localSeconds = h * 3600 + mi * 60 + s;
-    row.offsetSeconds = (f[19] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
+    row.offsetSeconds = (p[19] == '-' ? -1 : 1) * (oh * 3600 + om * 60);
     // The Julian day of 1970-01-01 is 2440588.
     row.clockMs = ((row.localDay - 2440588LL) * 86400 + row.localSeconds - row.offsetSeconds) * 1000;
     return true;
 }
 
+// Time, energy, power, voltage, current, factor, lead or lag, apparent
+// power, and with `clock` the clock column: nothing more, nothing less.
 bool parseRecord(QByteArrayView line, bool clock, LogRow &row)
 {
-    const int columns = clock ? 9 : 8;
-    QByteArrayView f[9];
-    int n = 0;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= line.size(); ++i) {
-        if (i < line.size() && line[i] != ',')
-            continue;
-        if (n == columns)
-            return false;
-        f[n++] = line.sliced(start, i - start);
-        start = i + 1;
-    }
-    qint64 seconds = 0;
-    if (n != columns || !parseTime(f[0], seconds))
-        return false;
+    const char *p = line.data(), *end = p + line.size();
     Reading &r = row.reading;
-    if (!parseNumber(f[1], kMostMilliwattHours, r.energy) || !parseNumber(f[2], kMostWatts, r.power)
-        || !parseNumber(f[3], kMostVolts, r.volts) || !parseNumber(f[4], kMostAmps, r.amps)
-        || !parseNumber(f[5], 1, r.pf) || !parseNumber(f[7], kMostWatts, r.apparent))
+    if (!readTime(p, end, r.meterTime) || !readNumber(p, end, false, kMostMilliwattHours, r.energy)
+        || !readNumber(p, end, false, kMostWatts, r.power) || !readNumber(p, end, false, kMostVolts, r.volts)
+        || !readNumber(p, end, false, kMostAmps, r.amps) || !readNumber(p, end, false, 1, r.pf)
+        || !readLead(p, end, r.lead) || !readNumber(p, end, !clock, kMostWatts, r.apparent))
         return false;
-    if (f[6].compare("Lead", Qt::CaseInsensitive) == 0)
-        r.lead = true;
-    else if (f[6].compare("lag", Qt::CaseInsensitive) == 0)
-        r.lead = false;
-    else
-        return false;
-    if (clock && !parseClock(f[8], row))
-        return false;
-    r.meterTime = double(seconds);
-    return true;
+    if (!clock) {
+        row.clockMs = 0;
+        row.localDay = row.localSeconds = row.offsetSeconds = 0;
+        return true;
+    }
+    return readClock(p, end, row);
 }
 
 } // namespace
@@ -199,7 +241,6 @@ bool LogRows::next(LogRow &row)
     while (nextLine(line, tooLong)) {
         if (line.isEmpty() && !tooLong)
             continue;
-        row = LogRow();
         if (!tooLong && parseRecord(line, m_clock, row))
             return true;
         ++m_skipped;

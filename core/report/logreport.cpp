@@ -444,7 +444,7 @@ LogReport makeReport(const QStringList &names, const ReportOptions &o, ReadingHi
         if (s.unreadable > 0)
             lose(s.index, s.name + QStringLiteral(": ") + rowsText(s.unreadable, "could not be read"));
         if (s.overlapping > 0)
-            fileNotes[s.index] << s.name + QStringLiteral(": ") + rowsText(s.overlapping, "not later than the row before");
+            fileNotes[s.index] << s.name + QStringLiteral(": ") + rowsText(s.overlapping, "came no later than the row before");
         if (!s.clock) {
             own.mergeInto(total);
             report.lines << own.finish(s.name, 0, 0);
