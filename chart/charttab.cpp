@@ -234,13 +234,19 @@ void ChartTab::build()
     setDayChoice(logs && logs->clock);
 }
 
+// Offers the days of the logs shown, and their notes; or neither.
 void ChartTab::setDayChoice(bool offered)
 {
     QComboBox *series = view->series;
-    if (offered && series->count() == kDays)
+    if (offered && series->count() == kDays) {
         series->addItem(tr("Energy per day"));
-    else if (!offered && series->count() > kDays)
+    } else if (!offered && series->count() > kDays) {
+        if (series->currentIndex() == kDays)
+            series->setCurrentIndex(0);
         series->removeItem(kDays);
+    }
+    view->notes->setPlainText(logs ? logs->report.notes.join(QLatin1Char('\n')) : QString());
+    view->notes->setVisible(logs && !logs->report.notes.isEmpty());
 }
 
 void ChartTab::redraw()
@@ -248,8 +254,6 @@ void ChartTab::redraw()
     if (!view)
         return;
     View &v = *view;
-    v.notes->setPlainText(logs ? logs->report.notes.join(QLatin1Char('\n')) : QString());
-    v.notes->setVisible(logs && !logs->report.notes.isEmpty());
     v.sessionButton->setEnabled(bool(logs));
     const bool days = v.series->currentIndex() == kDays;
     v.span->setEnabled(!days);
@@ -387,6 +391,8 @@ void ChartTab::drawDays()
 // has them.
 void ChartTab::showDay(const QPointF &point, bool over)
 {
+    if (!logs)
+        return;
     const ReportLine *shown = &logs->report.lines.constLast();
     for (const ReportLine &day : logs->report.lines) {
         if (over && day.firstDay != 0 && midnight(day.firstDay) <= point.x() && point.x() < midnight(day.firstDay + 1))
@@ -465,8 +471,6 @@ bool ChartTab::openLogs(const QStringList &paths)
 void ChartTab::showSession()
 {
     logs.reset();
-    if (view->series->currentIndex() == kDays)
-        view->series->setCurrentIndex(0);
     setDayChoice(false);
     redraw();
 }

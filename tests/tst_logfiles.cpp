@@ -11,6 +11,7 @@
 #include "core/report/logreport.h"
 #include "testsupport.h"
 
+#include <QAreaSeries>
 #include <QCategoryAxis>
 #include <QChartView>
 #include <QComboBox>
@@ -147,14 +148,19 @@ private slots:
         tab.setPrice([] { return 30.0; });
         tab.show();
         ModalWatcher watcher;
+        QVERIFY(!tab.openLogs({"none.csv"}));
         watcher.setFileAnswer(QStringLiteral("\"%1/d-26.csv\" \"%1/d-24.csv\" \"%1/d-25.csv\"").arg(at));
         tab.findChild<QPushButton *>("chartOpenLog")->click();
         const QString cut = "d-26.csv: 1 row could not be read and was left out";
-        QCOMPARE(watcher.texts(), (QStringList{"Open Log", "Logs Left Out.|The rest is shown.\n" + at + "/" + cut}));
+        QCOMPARE(watcher.texts(), (QStringList{"No Readings.|Nothing was loaded.\nnone.csv: cannot be read: No such file or directory; left out",
+                                                      "Open Log", "Logs Left Out.|The rest is shown.\n" + at + "/" + cut}));
         QCOMPARE(tab.findChild<QComboBox *>("chartSeries")->currentText(), "Energy per day");
         const QStringList ticks = qobject_cast<QCategoryAxis *>(tab.findChild<QChartView *>()->chart()->axes(Qt::Horizontal)[0])->categoriesLabels();
         QCOMPARE(ticks, (QStringList{"2026-10-24", "2026-10-25", "2026-10-26", "2026-10-27"}));
-        QCOMPARE(tab.findChild<QLabel *>("chartStats")->text(), "Total: 0.003 kWh, $0.00090 at 30.00 cents per kWh");
+        QLabel *stats = tab.findChild<QLabel *>("chartStats");
+        QCOMPARE(stats->text(), "Total: 0.003 kWh, $0.00090 at 30.00 cents per kWh");
+        emit qobject_cast<QAreaSeries *>(tab.findChild<QChartView *>()->chart()->series().last())->hovered(QPointF(1792926000000, 0), true);
+        QCOMPARE(stats->text(), "2026-10-25: 0.001 kWh, $0.00030 at 30.00 cents per kWh");
         QCOMPARE(tab.findChild<QPlainTextEdit *>("chartNotes")->toPlainText(), at + '/' + cut);
     }
 

@@ -69,13 +69,14 @@ private slots:
                                      + rec("0:06:00", 600, 6, "2026-06-10T13:06:00+02:00")}
             << kHead + "2026-06-10,5,0.002600,6.000,38.400,60.000,6.000,60.0,1,18000\nTotal,5,0.002600,6.000,38.400,60.000,6.000,60.0,1,18000\n"
                    "u.csv: a gap of 05:00:00 from 2026-06-10 08:00:00 to 2026-06-10 13:00:00" + kGap;
-        // Cleared at 12:04, three periods of 60 s after the record before: 60 W for 180 s
-        // is 3000 mWh, and 2000 mWh since, though the counter did not go back; 1000 and
-        // 4000 mWh either side.
+        // Steps of 60, 60 and 30 s: the period is 60 s. Cleared at 12:05:30, three periods
+        // after the record before: 60 W for 180 s is 3000 mWh, and 4000 mWh since, though
+        // the counter did not go back; 1000, 1000, 500 and 8000 mWh besides.
         QTest::newRow("midday clear, three periods on") << QStringList{"c.csv"}
             << QList<QByteArray>{"c.csv\n" + kClock + rec("1:00:00", 500, 60, "2026-06-11T12:00:00+02:00") + rec("1:01:00", 1500, 60, "2026-06-11T12:01:00+02:00")
-                                     + rec("0:00:30", 2000, 240, "2026-06-11T12:04:30+02:00") + rec("0:01:30", 6000, 240, "2026-06-11T12:05:30+02:00")}
-            << kHead + "2026-06-11,4,0.010000,60.000,150.000,240.000,60.000,50.0,0,0\nTotal,4,0.010000,60.000,150.000,240.000,60.000,50.0,0,0\n";
+                                     + rec("1:02:00", 2500, 60, "2026-06-11T12:02:00+02:00") + rec("1:02:30", 3000, 60, "2026-06-11T12:02:30+02:00")
+                                     + rec("0:00:30", 4000, 480, "2026-06-11T12:06:00+02:00") + rec("0:01:30", 12000, 480, "2026-06-11T12:07:00+02:00")}
+            << kHead + "2026-06-11,6,0.017500,60.000,200.000,480.000,60.000,33.3,0,0\nTotal,6,0.017500,60.000,200.000,480.000,60.000,33.3,0,0\n";
         // Without the clock column a clear is a gap of unknown length, and the 2 mWh since.
         const QByteArray plain = kHeader + "0:00:10,1.000,120.000,230.00,0.580,0.900,lag,133.333\n0:00:20,3.000,120.000,230.00,0.580,0.900,lag,133.333\n"
                                            "0:00:05,2.000,120.000,230.00,0.580,0.900,lag,133.333\n";
@@ -115,7 +116,7 @@ private slots:
         // 1 kWh at 22:30 at 30 c; 2 kWh at 00:30 at 10 c and 1 kWh at 07:30 at 30 c; 5 c a day.
         const QByteArray night = "t.csv\n" + kClock + rec("1:00:00", 0, 1000, "2026-03-10T22:00:00+01:00") + rec("1:30:00", 1e6, 1000, "2026-03-10T22:30:00+01:00")
                                  + rec("3:30:00", 3e6, 1000, "2026-03-11T00:30:00+01:00") + rec("10:30:00", 4e6, 1000, "2026-03-11T07:30:00+01:00");
-        QTest::newRow("a tariff across midnight, a standing charge") << QStringList{"--tariff", "night.txt", "--standing", "5", "t.csv"} << QList<QByteArray>{night}
+        QTest::newRow("a tariff across midnight, a standing charge") << QStringList{"--tariff", "night.txt", "--standing", "5", "--to", "2026-03-11", "t.csv"} << QList<QByteArray>{night}
             << kCostHead + same("2026-03-10", ",2,1.000000,0.35000", 1000) + "0,0\n" + same("2026-03-11", ",2,3.000000,0.55000", 1000) + "0,0\n"
                    + same("Total", ",4,4.000000,0.90000", 1000) + "0,0\n";
         QTest::newRow("hours of the day") << QStringList{"--hours", "--tariff", "night.txt", "t.csv", "a.csv"} << QList<QByteArray>{night, "a.csv\n" + plain}
