@@ -320,16 +320,7 @@ void ChartTab::redraw()
         v.valueAxis->setTitleText(title);
 
     v.timeAxis->setRange(double(from), double(to));
-    // Each label change lays the axis out again: only when the ticks move.
-    const QList<TimeTick> ticks =
-        h.isEmpty() ? QList<TimeTick>() : timeTicks(from, to, clock, std::max(2, columns / kPixelsPerTick));
-    if (ticks != v.ticks) {
-        for (const QString &label : v.timeAxis->categoriesLabels())
-            v.timeAxis->remove(label);
-        for (const TimeTick &tick : ticks)
-            v.timeAxis->append(tick.label, double(tick.ms));
-        v.ticks = ticks;
-    }
+    setTicks(h.isEmpty() ? QList<TimeTick>() : timeTicks(from, to, clock, std::max(2, columns / kPixelsPerTick)));
 
     v.stats->setText(statsText(st, series));
     if (logs)
@@ -337,6 +328,19 @@ void ChartTab::redraw()
                               .arg(logs->name, QString::number(h.size()), QString::number(logs->report.unreadable)));
     else
         v.source->setText(tr("This session: %1 readings").arg(h.size()));
+}
+
+void ChartTab::setTicks(const QList<TimeTick> &ticks)
+{
+    // Each label change lays the axis out again: only when the ticks move.
+    View &v = *view;
+    if (ticks == v.ticks)
+        return;
+    for (const QString &label : v.timeAxis->categoriesLabels())
+        v.timeAxis->remove(label);
+    for (const TimeTick &tick : ticks)
+        v.timeAxis->append(tick.label, double(tick.ms));
+    v.ticks = ticks;
 }
 
 // A bar per local day of the logs: the report's energy of the day, and its
@@ -371,14 +375,7 @@ void ChartTab::drawDays()
     const int columns = std::max(1, plot.width() > 1 ? int(plot.width()) : v.chartView->width());
     // Never more ticks than midnights: the bars are days.
     const int days = int(outline.size() / 4);
-    const QList<TimeTick> ticks = timeTicks(from, to, true, std::max(2, std::min(days + 1, columns / kPixelsPerTick)));
-    if (ticks != v.ticks) {
-        for (const QString &label : v.timeAxis->categoriesLabels())
-            v.timeAxis->remove(label);
-        for (const TimeTick &tick : ticks)
-            v.timeAxis->append(tick.label, double(tick.ms));
-        v.ticks = ticks;
-    }
+    setTicks(timeTicks(from, to, true, std::max(2, std::min(days + 1, columns / kPixelsPerTick))));
     showDay(QPointF(), false);
     v.source->setText(tr("%1: %2 days, %3 readings, %4 rows skipped")
                           .arg(logs->name)
@@ -393,11 +390,11 @@ void ChartTab::showDay(const QPointF &point, bool over)
 {
     if (!logs)
         return;
-    const ReportLine *shown = &logs->report.lines.constLast();
-    for (const ReportLine &day : logs->report.lines) {
-        if (over && day.firstDay != 0 && midnight(day.firstDay) <= point.x() && point.x() < midnight(day.firstDay + 1))
-            shown = &day;
-    }
+    const QList<ReportLine> &lines = logs->report.lines;
+    const auto day = std::find_if(lines.cbegin(), lines.cend() - 1, [&](const ReportLine &l) {
+        return over && l.firstDay != 0 && midnight(l.firstDay) <= point.x() && point.x() < midnight(l.firstDay + 1);
+    });
+    const ReportLine *shown = &*day;  // the total when the pointer is on no day
     ReportOptions priced;
     const double cents = price ? price() : 0;
     priced.tariff = Tariff(cents);

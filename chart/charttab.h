@@ -2,7 +2,7 @@
 // The Chart tab: the session's readings over time, or a data log read back.
 #pragma once
 
-#include "core/history/history.h"
+#include "core/history/chartmath.h"
 
 #include <QWidget>
 
@@ -49,6 +49,7 @@ private:
 
     void build();
     void drawDays();
+    void setTicks(const QList<TimeTick> &ticks);
     void showDay(const QPointF &point, bool over);
     void openLog();
     void saveImage();

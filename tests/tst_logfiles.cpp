@@ -159,8 +159,8 @@ private slots:
         QCOMPARE(ticks, (QStringList{"2026-10-24", "2026-10-25", "2026-10-26", "2026-10-27"}));
         QLabel *stats = tab.findChild<QLabel *>("chartStats");
         QCOMPARE(stats->text(), "Total: 0.003 kWh, $0.00090 at 30.00 cents per kWh");
-        emit qobject_cast<QAreaSeries *>(tab.findChild<QChartView *>()->chart()->series().last())->hovered(QPointF(1792926000000, 0), true);
-        QCOMPARE(stats->text(), "2026-10-25: 0.001 kWh, $0.00030 at 30.00 cents per kWh");
+        emit qobject_cast<QAreaSeries *>(tab.findChild<QChartView *>()->chart()->series().last())->hovered(QPointF(1792836000000, 0), true);
+        QCOMPARE(stats->text(), "2026-10-24: 0.000 kWh, $0.00000 at 30.00 cents per kWh");
         QCOMPARE(tab.findChild<QPlainTextEdit *>("chartNotes")->toPlainText(), at + '/' + cut);
     }
 

@@ -311,7 +311,7 @@ LogReport makeReport(const QStringList &names, const ReportOptions &o, ReadingHi
     // The groups on the calendar (or the hours) that are still open, by
     // their first day (or hour). A local date is never more than a day
     // before the UTC date, so a group ending before that is done.
-    std::map<int, Group> open_;
+    std::map<int, Group> openGroups;
     QStringList gapNotes;
     const auto groupSpan = [&o](int key, int &first, int &last, QString &name) {
         first = last = key;
@@ -336,8 +336,8 @@ LogReport makeReport(const QStringList &names, const ReportOptions &o, ReadingHi
         }
     };
     const auto close = [&](int beforeDay) {
-        while (!open_.empty()) {
-            const auto it = open_.begin();
+        while (!openGroups.empty()) {
+            const auto it = openGroups.begin();
             int first, last;
             QString name;
             groupSpan(it->first, first, last, name);
@@ -345,7 +345,7 @@ LogReport makeReport(const QStringList &names, const ReportOptions &o, ReadingHi
                 break;
             it->second.mergeInto(total);
             report.lines << it->second.finish(name, first, last);
-            open_.erase(it);
+            openGroups.erase(it);
         }
     };
     const auto keyOf = [&o](const LogRow &row) {
@@ -414,7 +414,7 @@ LogReport makeReport(const QStringList &names, const ReportOptions &o, ReadingHi
                     const int key = keyOf(row);
                     if (key != lastKey) {
                         lastKey = key;
-                        group = &open_[key];
+                        group = &openGroups[key];
                     }
                     rangeFirst = rangeFirst ? std::min(rangeFirst, row.localDay) : row.localDay;
                     rangeLast = std::max(rangeLast, row.localDay);
