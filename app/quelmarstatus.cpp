@@ -28,6 +28,7 @@ QuelmarStatus::QuelmarStatus(QWidget *parent, const QString &port)
 
     // After the form's three tabs, so their indexes stay as they are.
     chart = new quelmar::ChartTab(meter->history());
+    chart->setPrice([this] { return ui->cents->value(); });
     ui->tabWidget->addTab(chart, tr("Chart"));
     setUpLogging();
 

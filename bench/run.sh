@@ -4,7 +4,8 @@
 #   the widget-free work of a poll (frames, replies, texts, log records),
 #   one poll cycle through the window,
 #   a day of logging driven directly,
-#   a report over a month of one-second logs,
+#   a report over a year of one-second logs,
+#   the Chart tab over a year of one-minute logs, as days,
 #   the program side by side with the toolkit's floor (bench/compare.sh,
 #   which takes the arguments given here),
 #   the logger with and without publishing to MQTT (bench/mqtt.sh).
@@ -36,8 +37,11 @@ echo
 echo "== A day of logging"
 "$BENCH_BUILD/bench/quelmar-logday"
 echo
-echo "== A report over a month of logs"
+echo "== A report over a year of logs"
 "$BENCH_BUILD/bench/quelmar-bench-report"
+echo
+echo "== The Chart tab over a year of logs"
+"$BENCH_BUILD/bench/quelmar-bench-chart" 2>/dev/null
 echo
 echo "== Side by side with the toolkit's floor"
 "$ROOT/bench/compare.sh" --build "$BENCH_BUILD" "$@"

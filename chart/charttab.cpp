@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "charttab.h"
 
+#include "core/cost/costmath.h"
 #include "core/history/chartmath.h"
-#include "core/logfile/logreader.h"
+#include "core/measure/readouttext.h"
+#include "core/report/logreport.h"
 
+#include <QAreaSeries>
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -16,12 +20,14 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QStandardPaths>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quelmar {
@@ -45,6 +51,14 @@ const SpanChoice kSpans[] = {
 // Labels fit about this far apart on the time axis.
 constexpr int kPixelsPerTick = 70;
 
+// The series box's entry after the five series, while logs with dates are shown.
+constexpr int kDays = kSeriesCount;
+
+qint64 midnight(int julianDay)
+{
+    return QDateTime(QDate::fromJulianDay(julianDay), QTime(0, 0)).toMSecsSinceEpoch();
+}
+
 } // namespace
 
 struct ChartTab::View {
@@ -54,12 +68,23 @@ struct ChartTab::View {
     QChartView *chartView = nullptr;
     QLineSeries *line = nullptr;
     QScatterSeries *clears = nullptr;
+    QLineSeries *barTops = nullptr;  // the outline of the day bars
+    QAreaSeries *bars = nullptr;
+    QPlainTextEdit *notes = nullptr;
     QCategoryAxis *timeAxis = nullptr;
     QValueAxis *valueAxis = nullptr;
     QLabel *stats = nullptr;
     QLabel *source = nullptr;
     QPushButton *sessionButton = nullptr;
     QList<TimeTick> ticks;  // on the time axis now
+};
+
+// Logs read back: their readings, and the report of their days.
+struct ChartTab::Logs {
+    ReadingHistory readings{ReadingHistory::kUnbounded};
+    LogReport report;
+    QString name;  // the file's name, or how many logs
+    bool clock = false;
 };
 
 ChartTab::ChartTab(const ReadingHistory &session, QWidget *parent)
@@ -73,13 +98,13 @@ ChartTab::~ChartTab() = default;
 
 void ChartTab::follow()
 {
-    if (view && !log && isVisible())
+    if (view && !logs && isVisible())
         redraw();
 }
 
 const ReadingHistory &ChartTab::shown() const
 {
-    return log ? log->readings : session;
+    return logs ? logs->readings : session;
 }
 
 void ChartTab::showEvent(QShowEvent *event)
@@ -143,15 +168,23 @@ void ChartTab::build()
     v.valueAxis->setLabelsFont(small);
     v.valueAxis->setTitleFont(small);
 
+    v.barTops = new QLineSeries(this);
+    v.bars = new QAreaSeries(v.barTops);
+    v.bars->setColor(QColor(32, 159, 223));
+    v.bars->setBorderColor(QColor(20, 100, 140));
+    v.bars->setVisible(false);
+
     v.chart = new QChart;
     v.chart->legend()->hide();
     v.chart->setMargins(QMargins(2, 2, 2, 2));
     v.chart->setBackgroundRoundness(0);
     v.chart->addSeries(v.line);
     v.chart->addSeries(v.clears);
+    v.chart->addSeries(v.bars);
     v.chart->addAxis(v.timeAxis, Qt::AlignBottom);
     v.chart->addAxis(v.valueAxis, Qt::AlignLeft);
-    for (QAbstractSeries *s : {static_cast<QAbstractSeries *>(v.line), static_cast<QAbstractSeries *>(v.clears)}) {
+    for (QAbstractSeries *s : {static_cast<QAbstractSeries *>(v.line), static_cast<QAbstractSeries *>(v.clears),
+                               static_cast<QAbstractSeries *>(v.bars)}) {
         s->attachAxis(v.timeAxis);
         s->attachAxis(v.valueAxis);
     }
@@ -167,6 +200,12 @@ void ChartTab::build()
     v.sessionButton = new QPushButton(tr("Session"));
     v.sessionButton->setObjectName(QStringLiteral("chartSession"));
     v.sessionButton->setToolTip(tr("Back from the log to this session's readings"));
+    // What the report of the logs says: gaps, logs and rows left out.
+    v.notes = new QPlainTextEdit;
+    v.notes->setObjectName(QStringLiteral("chartNotes"));
+    v.notes->setReadOnly(true);
+    v.notes->setMaximumHeight(v.notes->fontMetrics().lineSpacing() * 4 + 8);
+    v.notes->setVisible(false);
 
     auto *controls = new QHBoxLayout;
     controls->addWidget(v.series);
@@ -183,6 +222,7 @@ void ChartTab::build()
     page->addLayout(controls);
     page->addWidget(v.chartView, 1);
     page->addWidget(v.stats);
+    page->addWidget(v.notes);
     page->addLayout(sourceRow);
 
     connect(v.series, &QComboBox::currentIndexChanged, this, &ChartTab::redraw);
@@ -190,6 +230,23 @@ void ChartTab::build()
     connect(open, &QPushButton::clicked, this, &ChartTab::openLog);
     connect(save, &QPushButton::clicked, this, &ChartTab::saveImage);
     connect(v.sessionButton, &QPushButton::clicked, this, &ChartTab::showSession);
+    connect(v.bars, &QAreaSeries::hovered, this, &ChartTab::showDay);
+    setDayChoice(logs && logs->clock);
+}
+
+// Offers the days of the logs shown, and their notes; or neither.
+void ChartTab::setDayChoice(bool offered)
+{
+    QComboBox *series = view->series;
+    if (offered && series->count() == kDays) {
+        series->addItem(tr("Energy per day"));
+    } else if (!offered && series->count() > kDays) {
+        if (series->currentIndex() == kDays)
+            series->setCurrentIndex(0);
+        series->removeItem(kDays);
+    }
+    view->notes->setPlainText(logs ? logs->report.notes.join(QLatin1Char('\n')) : QString());
+    view->notes->setVisible(logs && !logs->report.notes.isEmpty());
 }
 
 void ChartTab::redraw()
@@ -197,6 +254,14 @@ void ChartTab::redraw()
     if (!view)
         return;
     View &v = *view;
+    v.sessionButton->setEnabled(bool(logs));
+    const bool days = v.series->currentIndex() == kDays;
+    v.span->setEnabled(!days);
+    v.bars->setVisible(days);
+    v.line->setVisible(!days);
+    v.clears->setVisible(!days);
+    if (days)
+        return drawDays();
     const ReadingHistory &h = shown();
     const Series series = Series(v.series->currentIndex());
     const SeriesInfo &info = seriesInfo(series);
@@ -231,7 +296,8 @@ void ChartTab::redraw()
     if (marks != v.clears->points())
         v.clears->replace(marks);
 
-    const SpanStats st = spanStats(h, first, series);
+    const bool clock = !logs || logs->clock;
+    const SpanStats st = spanStats(h, first, series, clock);
     double lo = 0, hi = 1;
     if (st.count > 0) {
         lo = st.min;
@@ -254,24 +320,90 @@ void ChartTab::redraw()
         v.valueAxis->setTitleText(title);
 
     v.timeAxis->setRange(double(from), double(to));
-    // Each label change lays the axis out again: only when the ticks move.
-    const QList<TimeTick> ticks =
-        h.isEmpty() ? QList<TimeTick>() : timeTicks(from, to, !log || log->clock, std::max(2, columns / kPixelsPerTick));
-    if (ticks != v.ticks) {
-        for (const QString &label : v.timeAxis->categoriesLabels())
-            v.timeAxis->remove(label);
-        for (const TimeTick &tick : ticks)
-            v.timeAxis->append(tick.label, double(tick.ms));
-        v.ticks = ticks;
-    }
+    setTicks(h.isEmpty() ? QList<TimeTick>() : timeTicks(from, to, clock, std::max(2, columns / kPixelsPerTick)));
 
     v.stats->setText(statsText(st, series));
-    if (log)
+    if (logs)
         v.source->setText(tr("%1: %2 readings, %3 rows skipped")
-                              .arg(logName, QString::number(h.size()), QString::number(log->skipped)));
+                              .arg(logs->name, QString::number(h.size()), QString::number(logs->report.unreadable)));
     else
         v.source->setText(tr("This session: %1 readings").arg(h.size()));
-    v.sessionButton->setEnabled(bool(log));
+}
+
+void ChartTab::setTicks(const QList<TimeTick> &ticks)
+{
+    // Each label change lays the axis out again: only when the ticks move.
+    View &v = *view;
+    if (ticks == v.ticks)
+        return;
+    for (const QString &label : v.timeAxis->categoriesLabels())
+        v.timeAxis->remove(label);
+    for (const TimeTick &tick : ticks)
+        v.timeAxis->append(tick.label, double(tick.ms));
+    v.ticks = ticks;
+}
+
+// A bar per local day of the logs: the report's energy of the day, and its
+// cost at the Cost Calculator's price.
+void ChartTab::drawDays()
+{
+    View &v = *view;
+    QList<QPointF> outline;
+    double high = 0, low = 0;
+    qint64 from = 0, to = 0;
+    const QList<ReportLine> &lines = logs->report.lines;
+    for (const ReportLine &day : lines.first(lines.size() - 1)) {
+        if (day.firstDay == 0)
+            continue;
+        const qint64 start = midnight(day.firstDay), end = midnight(day.firstDay + 1), inset = (end - start) / 10;
+        const double kWh = day.energy / 1e6;
+        outline << QPointF(start + inset, 0) << QPointF(start + inset, kWh) << QPointF(end - inset, kWh)
+                << QPointF(end - inset, 0);
+        from = outline.size() == 4 ? start : from;
+        to = end;
+        high = std::max(high, kWh);
+        low = std::min(low, kWh);
+    }
+    v.barTops->replace(outline);
+    v.valueAxis->setRange(low, high > low ? high * 1.05 : low + 1);
+    v.valueAxis->applyNiceNumbers();
+    v.valueAxis->setTitleText(tr("Energy (kWh)"));
+    if (to <= from)
+        to = from + 1000;
+    v.timeAxis->setRange(double(from), double(to));
+    const QRectF plot = v.chart->plotArea();
+    const int columns = std::max(1, plot.width() > 1 ? int(plot.width()) : v.chartView->width());
+    // Never more ticks than midnights: the bars are days.
+    const int days = int(outline.size() / 4);
+    setTicks(timeTicks(from, to, true, std::max(2, std::min(days + 1, columns / kPixelsPerTick))));
+    showDay(QPointF(), false);
+    v.source->setText(tr("%1: %2 days, %3 readings, %4 rows skipped")
+                          .arg(logs->name)
+                          .arg(days)
+                          .arg(logs->readings.size())
+                          .arg(logs->report.unreadable));
+}
+
+// Under the chart: the day under the pointer, else the total, as the report
+// has them.
+void ChartTab::showDay(const QPointF &point, bool over)
+{
+    if (!logs)
+        return;
+    const QList<ReportLine> &lines = logs->report.lines;
+    const auto day = std::find_if(lines.cbegin(), lines.cend() - 1, [&](const ReportLine &l) {
+        return over && l.firstDay != 0 && midnight(l.firstDay) <= point.x() && point.x() < midnight(l.firstDay + 1);
+    });
+    const ReportLine *shown = &*day;  // the total when the pointer is on no day
+    ReportOptions priced;
+    const double cents = price ? price() : 0;
+    priced.tariff = Tariff(cents);
+    QString text = tr("%1: %2 kWh, %3 at %4 cents per kWh")
+                       .arg(shown->name, numberText(shown->energy / 1e6, 3), moneyText(lineCost(*shown, priced)),
+                            numberText(cents, 2));
+    if (shown->gaps > 0)
+        text += tr(", %1 not measured").arg(shown->gaps == 1 ? tr("1 gap") : tr("%1 gaps").arg(shown->gaps));
+    view->stats->setText(text);
 }
 
 void ChartTab::warn(const QString &text, const QString &detail)
@@ -296,42 +428,47 @@ QString ChartTab::startFolder()
 
 void ChartTab::openLog()
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open Log"), startFolder(),
-                                                      tr("CSV Files (*.csv);;All Files (*)"));
-    if (path.isEmpty())
+    const QStringList paths = QFileDialog::getOpenFileNames(this, tr("Open Log"), startFolder(),
+                                                            tr("CSV Files (*.csv);;All Files (*)"));
+    if (paths.isEmpty())
         return;
-    lastFolder = QFileInfo(path).absolutePath();
-    const QString name = QDir::toNativeSeparators(path);
-    auto read = std::make_unique<LogContents>(readLog(path));
-    // A file that is not a log, or holds no reading, leaves the chart as it was.
-    switch (read->status) {
-    case LogContents::Unreadable:
-        warn(tr("Log File Error."), tr("%1 could not be read.").arg(name));
-        return;
-    case LogContents::NotALog:
-        warn(tr("Not a Log File."),
-             tr("%1 does not start with the header line of a Quelmar Communicator log. Nothing was loaded.")
-                 .arg(name));
-        return;
-    case LogContents::Loaded:
-        break;
-    }
+    lastFolder = QFileInfo(paths.constFirst()).absolutePath();
+    openLogs(paths);
+}
+
+bool ChartTab::openLogs(const QStringList &paths)
+{
+    auto read = std::make_unique<Logs>();
+    read->report = makeReport(paths, ReportOptions(), &read->readings);
+    const QString notes = read->report.notes.join(QLatin1Char('\n'));
+    // Logs that hold no reading leave the chart as it was.
     if (read->readings.isEmpty()) {
-        warn(tr("No Readings."),
-             tr("%1 holds no record that could be read (%2 rows skipped). Nothing was loaded.")
-                 .arg(name)
-                 .arg(read->skipped));
-        return;
+        warn(tr("No Readings."), tr("Nothing was loaded.") + QLatin1Char('\n') + notes);
+        return false;
     }
-    log = std::move(read);
-    logName = QFileInfo(path).fileName();
-    redraw();
+    if (read->report.lost)
+        warn(tr("Logs Left Out."), tr("The rest is shown.") + QLatin1Char('\n') + notes);
+    read->name = paths.size() == 1 ? QFileInfo(paths.constFirst()).fileName() : tr("%1 logs").arg(paths.size());
+    // Lines with days come of logs with the clock column; the total's is last.
+    const QList<ReportLine> &lines = read->report.lines;
+    const qsizetype days = std::count_if(lines.cbegin(), lines.cend() - 1, [](const ReportLine &l) { return l.firstDay != 0; });
+    read->clock = days > 0;
+    const bool manyDays = days > 1;
+    logs = std::move(read);
+    if (view) {
+        setDayChoice(logs->clock);
+        // Days of logs are what a set of them is opened for.
+        if (manyDays)
+            view->series->setCurrentIndex(kDays);
+        redraw();
+    }
+    return true;
 }
 
 void ChartTab::showSession()
 {
-    log.reset();
-    logName.clear();
+    logs.reset();
+    setDayChoice(false);
     redraw();
 }
 

@@ -6,9 +6,9 @@
 // add up to.
 #include "meterlogger.h"
 #include "options.h"
+#include "reportcommand.h"
 #include "stopsignals.h"
 
-#include "core/report/logreport.h"
 #include "core/settings/settingskeys.h"
 #include "core/version.h"
 
@@ -40,22 +40,7 @@ int written(int code)
 
 int report(const LoggerOptions &o)
 {
-    LogReport r;
-    QString why;
-    if (!makeReport(o.files, r, &why)) {
-        std::fprintf(stderr, "quelmar-log: %s\n", qPrintable(why));
-        return ExitNoFile;
-    }
-    const QString notes = reportNotes(r);
-    if (o.csv) {
-        std::fputs(qPrintable(reportCsv(r, o.cents)), stdout);
-        std::fputs(qPrintable(notes), stderr);
-    } else {
-        std::fputs(qPrintable(reportTable(r, o.cents)), stdout);
-        if (!notes.isEmpty())
-            std::fputs(qPrintable(QLatin1Char('\n') + notes), stdout);
-    }
-    return written(ExitDone);
+    return written(runReport(o));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QFile>
 #include <QElapsedTimer>
 
 #include <cmath>
@@ -46,6 +47,78 @@ bool clockFrom(const QString &text, std::function<qint64()> &clock)
     return true;
 }
 
+namespace {
+
+// A local date, "2026-03-29", as a Julian day; 0 when it is none.
+int julianDay(const QString &text)
+{
+    const QDate d = QDate::fromString(text, Qt::ISODate);
+    return d.isValid() && text.size() == 10 ? int(d.toJulianDay()) : 0;
+}
+
+// A number of cents, 0 or more; -1 when it is none.
+double cents(const QString &text)
+{
+    bool ok = false;
+    const double c = text.toDouble(&ok);
+    return ok && std::isfinite(c) && c >= 0 ? c : -1;
+}
+
+bool reportOptions(const QCommandLineParser &p, ReportOptions &r, QString *why)
+{
+    const auto fail = [why](const QString &text) {
+        *why = text;
+        return false;
+    };
+    if (p.isSet(QStringLiteral("cents")) && p.isSet(QStringLiteral("tariff")))
+        return fail(QStringLiteral("give --cents or --tariff, not both"));
+    if (p.isSet(QStringLiteral("cents"))) {
+        const double c = cents(p.value(QStringLiteral("cents")));
+        if (c < 0)
+            return fail(QStringLiteral("--cents must be a number of cents per kWh, 0 or more"));
+        r.tariff = Tariff(c);
+    }
+    if (p.isSet(QStringLiteral("tariff"))) {
+        const QString path = p.value(QStringLiteral("tariff"));
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("--tariff %1: %2").arg(path, file.errorString()));
+        Tariff t;
+        QString problem;
+        if (!Tariff::parse(file.read(1 << 20), t, &problem))
+            return fail(QStringLiteral("--tariff %1: %2").arg(path, problem));
+        r.tariff = t;
+    }
+    if (p.isSet(QStringLiteral("standing"))) {
+        r.standingCents = cents(p.value(QStringLiteral("standing")));
+        if (r.standingCents < 0)
+            return fail(QStringLiteral("--standing must be a number of cents per day, 0 or more"));
+    }
+    if (p.isSet(QStringLiteral("by"))) {
+        const qsizetype by = QStringList{"day", "week", "month"}.indexOf(p.value(QStringLiteral("by")));
+        if (by < 0)
+            return fail(QStringLiteral("--by must be day, week or month"));
+        if (p.isSet(QStringLiteral("hours")))
+            return fail(QStringLiteral("give --by or --hours, not both"));
+        r.by = ReportOptions::Grouping(by);
+    }
+    if (p.isSet(QStringLiteral("hours")))
+        r.by = ReportOptions::Hours;
+    for (const char *name : {"from", "to"}) {
+        if (!p.isSet(QLatin1String(name)))
+            continue;
+        const int day = julianDay(p.value(QLatin1String(name)));
+        if (day == 0)
+            return fail(QStringLiteral("--%1 must be a date such as 2026-03-29").arg(QLatin1String(name)));
+        (name[0] == 'f' ? r.fromDay : r.toDay) = day;
+    }
+    if (r.fromDay && r.toDay && r.fromDay > r.toDay)
+        return fail(QStringLiteral("--from must not be after --to"));
+    return true;
+}
+
+} // namespace
+
 LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::function<QString()> &rememberedPort)
 {
     LoggerOptions o;
@@ -68,19 +141,26 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "With --mqtt it also publishes them to an MQTT broker, with Home Assistant discovery;\n"
         "FILE is then optional. The broker password comes from --mqtt-password-file or the\n"
         "environment variable QUELMAR_MQTT_PASSWORD.\n\n"
-        "quelmar-log --report [--cents C] [--csv] FILE... logs nothing: it reads the logs\n"
-        "(in any order, rotated or not) and prints per day (per log for logs without the\n"
-        "clock column) and in total: readings, energy in kWh (the meter's counter, and\n"
-        "across a clear the integral of power), cost, the lowest, mean and highest power,\n"
-        "standby power (the mean of the lowest 5% of readings) and the share of readings\n"
-        "above standby (over twice it and over 1 W above it).\n"
-        "Rows that cannot be read are counted and named, never guessed.\n\n"
+        "quelmar-log --report [--by day|week|month | --hours] [--from DATE] [--to DATE]\n"
+        "[--cents C | --tariff FILE] [--standing CENTS] [--csv] FILE... logs nothing: it reads\n"
+        "the logs (in any order, rotated or not) and prints per day, week or month (per log\n"
+        "for logs without the clock column), or per hour of the day, and in total: readings,\n"
+        "energy in kWh, cost, the lowest, mean and highest power, standby power (the mean of\n"
+        "the lowest 5% of readings), the share of readings above standby (over twice it and\n"
+        "over 1 W above it) and the gaps. Energy is what the meter counted: after a clear or\n"
+        "a restart, its counter since then, and the time before the clear at the power before\n"
+        "it only when that is at most three record periods long (with the clock column);\n"
+        "a longer or unknown stretch is a gap, named, with nothing counted for it.\n"
+        "A log given twice is read once. Rows that cannot be read, or hold a number no mains\n"
+        "meter reports (power beyond 100 kW, a counter beyond 10^12 Wh, NaN), are counted\n"
+        "and named, never guessed; so is a file that is not a log, and the rest is reported.\n\n"
         "Exit codes: 0 done, every record written and the meter answering all along;\n"
         "1 the system refused a pipe for the signals; 2 usage error;\n"
         "3 the port never opened within --duration, or the meter did not answer for 3 s or more;\n"
         "4 the file cannot be written, is written by another program or already holds records\n"
         "(without --append), records could not be written, or standard output failed;\n"
-        "with --report, 4 a FILE cannot be read or is not a log, or the report not written;\n"
+        "with --report, 4 a FILE, or rows of one, could not be read or used (after the report),\n"
+        "or the report could not be written;\n"
         "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
         "accepted the logger; 6 the MQTT client library is missing or unusable."));
     p.addVersionOption();
@@ -97,8 +177,16 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         {"clock", "Add a ninth column: the local date and time with its UTC offset, "
                   "e.g. 2026-03-29T03:00:00+02:00."},
         {"report", "Report on the logs FILE... instead of logging."},
-        {"cents", "With --report: the tariff, for a cost column.", "C"},
-        {"csv", "With --report: CSV instead of a table."},
+        {"cents", "With --report: the price in cents per kWh, for a cost column.", "C"},
+        {"tariff", "With --report: prices by the time of day, from lines like '07:00-23:00 30.5' "
+                   "(cents per kWh) in FILE that cover the day once.", "FILE"},
+        {"standing", "With --report: a standing charge of CENTS per day in the cost.", "CENTS"},
+        {"by", "With --report: a line per local day (the default), week (Monday to Sunday, "
+               "named by its Monday) or month.", "day|week|month"},
+        {"hours", "With --report: a line per hour of the day over the dates instead."},
+        {"from", "With --report: the first local date counted, e.g. 2026-03-01.", "DATE"},
+        {"to", "With --report: the last local date counted.", "DATE"},
+        {"csv", "With --report: CSV instead of a table, every figure to the last digit."},
     });
     addMqttOptions(p);
     p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."),
@@ -116,24 +204,25 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
     }
     o.files = p.positionalArguments();
 
+    const QStringList reportOnly{"cents", "tariff", "standing", "by", "hours", "from", "to", "csv"};
     if (p.isSet(QStringLiteral("report"))) {
         for (const char *option : {"port", "period", "clear", "duration", "append", "rotate", "clock", "mqtt"}) {
             if (p.isSet(QLatin1String(option)))
-                return error(QStringLiteral("--report takes only --cents and --csv, not --%1").arg(QLatin1String(option)));
+                return error(QStringLiteral("--report does not take --%1").arg(QLatin1String(option)));
         }
         if (o.files.isEmpty())
             return error(QStringLiteral("give the logs to report on"));
-        bool ok = true;
-        if (p.isSet(QStringLiteral("cents")))
-            o.cents = p.value(QStringLiteral("cents")).toDouble(&ok);
-        if (!ok || !std::isfinite(o.cents) || (p.isSet(QStringLiteral("cents")) && o.cents < 0))
-            return error(QStringLiteral("--cents must be a number of cents per kWh, 0 or more"));
+        QString why;
+        if (!reportOptions(p, o.report, &why))
+            return error(why);
         o.csv = p.isSet(QStringLiteral("csv"));
         o.action = LoggerOptions::Report;
         return o;
     }
-    if (p.isSet(QStringLiteral("cents")) || p.isSet(QStringLiteral("csv")))
-        return error(QStringLiteral("--cents and --csv go with --report"));
+    for (const QString &option : reportOnly) {
+        if (p.isSet(option))
+            return error(QStringLiteral("--%1 goes with --report").arg(option));
+    }
 
     o.mqtt = p.isSet(QStringLiteral("mqtt"));
     if (o.files.size() > 1 || (o.files.isEmpty() && !o.mqtt))

@@ -5,6 +5,7 @@
 
 #include "core/logfile/logsink.h"
 #include "core/publish/mqttpublisher.h"
+#include "core/report/logreport.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,7 +36,7 @@ struct LoggerOptions {
     bool clear = false;
     bool append = false;
     LogOptions log;        // rotation and the clock column
-    double cents = -1;     // Report: the tariff; -1 for none
+    ReportOptions report;  // Report: grouping, dates and prices
     bool csv = false;      // Report: CSV instead of a table
     bool mqtt = false;     // Run: also publish to `broker`
     MqttPublisher::Config broker;

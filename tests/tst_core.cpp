@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The widget-free library: frames and checksums, reply checks and parsing,
 // device paths, readout and log texts, money and cost arithmetic, and the
-// chart's thinning to pixel columns, span statistics and log reader. Every expected byte and text below was worked out by hand.
+// chart's thinning to pixel columns, span statistics and the log reader under
+// it. Every expected byte and text below was worked out by hand.
 #include "core/cost/costmath.h"
 #include "core/history/chartmath.h"
 #include "core/logfile/logreader.h"
@@ -10,6 +11,7 @@
 #include "core/measure/readouttext.h"
 #include "core/measure/record.h"
 #include "core/port/devicepath.h"
+#include "core/report/logreport.h"
 #include "core/wire/protocol.h"
 
 #include <QBuffer>
@@ -23,7 +25,6 @@ using Points = QList<QPointF>;
 const QByteArray kHeader = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power\n";
 const QByteArray kFridge = "00:00:04,343.250,120.000,230.00,0.580,0.900,lag,133.250\n"
                            "00:00:14,676.500,120.000,230.00,0.580,0.900,lag,133.250\n";
-const double kLoaded = quelmar::LogContents::Loaded, kNotALog = quelmar::LogContents::NotALog;
 
 class tst_Core : public QObject
 {
@@ -246,14 +247,18 @@ private slots:
         // Readings as ms, counter mWh, W, 1 for the first after a clear; the span's start in ms.
         QTest::addColumn<Values>("readings");
         QTest::addColumn<int>("from");
-        QTest::addColumn<Values>("expected");  // count, min, mean, max, mWh used
-        QTest::newRow("counter runs") << Values{0, 10, 1, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 0 << Values{3, 1, 3, 6, 5};
-        // Across the clear (54 + 18) / 2 W for 1 s is 36 J, 10 mWh, whatever the counter says; 1 mWh either side.
-        QTest::newRow("clear in span") << Values{0, 10, 18, 0, 1000, 11, 54, 0, 2000, 11.5, 18, 1, 3000, 12.5, 54, 0} << 0
-                                       << Values{4, 18, 36, 54, 12};
-        // Back with no clear seen: 15 W for 7.2 s is 108 J, 30 mWh.
-        QTest::newRow("counter falls") << Values{0, 20, 10, 0, 7200, 5, 20, 0} << 0 << Values{2, 10, 15, 20, 30};
-        QTest::newRow("from 1 s") << Values{0, 10, 100, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 1000 << Values{2, 2, 4, 6, 3};
+        QTest::addColumn<bool>("clock");
+        QTest::addColumn<Values>("expected");  // count, min, mean, max, mWh measured, gaps
+        QTest::newRow("counter runs") << Values{0, 10, 1, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 0 << true << Values{3, 1, 3, 6, 5, 0};
+        // The meter time stays 0, so the clear came right after the reading before, 1 s (a period)
+        // earlier: 54 W for 1 s is 15 mWh, and the counter's own 11.5 mWh; 1 mWh either side.
+        const Values clear{0, 10, 18, 0, 1000, 11, 54, 0, 2000, 11.5, 18, 1, 3000, 12.5, 54, 0};
+        QTest::newRow("clear in span") << clear << 0 << true << Values{4, 18, 36, 54, 28.5, 0};
+        // Times that are no clock's cannot date the clear: a gap.
+        QTest::newRow("clear, no clock") << clear << 0 << false << Values{4, 18, 36, 54, 13.5, 1};
+        // Back with no clear seen, and no period yet to judge the 7.2 s by: a gap, and the counter's own 5 mWh.
+        QTest::newRow("counter falls") << Values{0, 20, 10, 0, 7200, 5, 20, 0} << 0 << true << Values{2, 10, 15, 20, 5, 1};
+        QTest::newRow("from 1 s") << Values{0, 10, 100, 0, 1000, 12, 2, 0, 2000, 15, 6, 0} << 1000 << true << Values{2, 2, 4, 6, 3, 0};
     }
 
     void statistics()
@@ -267,8 +272,10 @@ private slots:
             const double vals[10] = {0, 0, 0, readings[i + 1] * 3600, readings[i + 2] * 1000};
             h.add(qint64(readings[i]), quelmar::Measurement::fromArray(vals));
         }
-        const quelmar::SpanStats st = quelmar::spanStats(h, h.lowerBound(from), quelmar::Series::RealPower);
-        QTEST((Values{double(st.count), st.min, st.mean, st.max, st.energy}), "expected");
+        QFETCH(bool, clock);
+        const quelmar::SpanStats st = quelmar::spanStats(h, h.lowerBound(from), quelmar::Series::RealPower, clock);
+        QTEST((Values{double(st.count), st.min, st.mean, st.max, st.energy, double(st.gaps)}), "expected");
+        QCOMPARE(quelmar::statsText(st, quelmar::Series::RealPower).endsWith("  (1 gap not measured)"), st.gaps == 1);
     }
 
     // A day of readings and one more: the oldest goes, and the statistics
@@ -288,22 +295,32 @@ private slots:
         QCOMPARE((Values{double(st.count), st.min, st.max}), (Values{172800, 1, 172800}));
     }
 
+    // A log through the report's reader into a history, as the Chart tab
+    // opens it: readings, rows skipped, something lost; of the last reading:
+    // ms, counter step (after a clear its own counter) mWh, W, V, A, factor, VA, lead, after a clear.
     void logReader_data()
     {
-        // Status, readings, rows skipped; of the last: ms, counter step mWh, W, V, A, factor, VA, lead, after a clear.
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<Values>("expected");
-        const Values fridge{kLoaded, 2, 0, 14000, 333.25, 120, 230, 0.58, 0.9, 133.25, 0, 0};
+        const Values fridge{2, 0, 0, 14000, 333.25, 120, 230, 0.58, 0.9, 133.25, 0, 0};
         QTest::newRow("good") << kHeader + kFridge << fridge;
         QTest::newRow("CR LF") << QByteArray(kHeader + kFridge).replace("\n", "\r\n") << fridge;
+        // Then numbers no mains meter reports: ±100 kW, 10^12 Wh, 1000 V, 1000 A, a factor of 1.
         QTest::newRow("malformed rows") << kHeader + kFridge + "00:00:1x,1,2,230,0.5,0.9,lag,1\n00:00:20,1.0\n\n"
                                            "00:61:00,1,2,230,0.5,0.9,lag,1\n00:00:24,nan,2,230,0.5,0.9,lag,1\n"
-                                           "00:00:24,1,2,230,0.5,0.9,sideways,1\n101:00:00,700,-5.5,229.99,0.25,0.876,Lead,6\n"
-                                        << Values{kLoaded, 3, 5, 363600000, 23.5, -5.5, 229.99, 0.25, 0.876, 6, 1, 0};
+                                           "00:00:24,1,2,230,0.5,0.9,sideways,1\n00:00:24,1,2,230,0.5,0.9,lag,inf\n"
+                                           "00:00:24,1e16,2,230,0.5,0.9,lag,1\n00:00:24,1,2,1000.01,0.5,0.9,lag,1\n"
+                                           "00:00:24,1,2,230,-1000.5,0.9,lag,1\n00:00:24,1,2,230,0.5,1.001,lag,1\n"
+                                           "00:00:24,1,100000.001,230,0.5,0.9,lag,1\n00:00:24,1,2,230,0.5,0.9,lag,-100000.01\n"
+                                           "101:00:00,700,-5.5,229.99,0.25,0.876,Lead,6\n"
+                                        << Values{3, 12, 1, 363600000, 23.5, -5.5, 229.99, 0.25, 0.876, 6, 1, 0};
         QTest::newRow("cleared while logging") << kHeader + kFridge + "00:00:03,0.5,60,230,0.58,0.9,lag,66\n"
-                                               << Values{kLoaded, 3, 0, 17000, -676, 60, 230, 0.58, 0.9, 66, 0, 1};
-        QTest::newRow("header only") << kHeader << Values{kLoaded, 0, 0};
-        QTest::newRow("not a log") << "Time,Energy\n" + kFridge << Values{kNotALog, 0, 0};
+                                               << Values{3, 0, 0, 17000, 0.5, 60, 230, 0.58, 0.9, 66, 0, 1};
+        // Read in blocks of 128 KiB: lines across their ends. Each pair after the first
+        // follows a clear and goes on from the pair before, 14 s later.
+        QTest::newRow("longer than a block") << kHeader + kFridge.repeated(1500) << Values{3000, 0, 0, 21000000, 333.25, 120, 230, 0.58, 0.9, 133.25, 0, 0};
+        QTest::newRow("header only") << kHeader << Values{0, 0, 0};
+        QTest::newRow("not a log") << "Time,Energy\n" + kFridge << Values{0, 0, 1};
         // What the window's own log code writes.
         const QString path = dir.filePath("written.csv");
         const double vals[10] = {0, 0, 3725, 2500.0 * 3600, 1500000, 230120000, 6520000, 0, 950000, 1530000};
@@ -311,7 +328,7 @@ private slots:
         QVERIFY(quelmar::appendLogRecord(path, quelmar::logRecord(quelmar::Record::of(quelmar::Measurement::fromArray(vals), 0, 0))).written);
         QFile written(path);
         QVERIFY(written.open(QIODevice::ReadOnly));
-        QTest::newRow("round trip") << written.readAll() << Values{kLoaded, 1, 0, 3725000, 0, 1500, 230.12, 6.52, 0.95, 1530, 1, 0};
+        QTest::newRow("round trip") << written.readAll() << Values{1, 0, 0, 3725000, 0, 1500, 230.12, 6.52, 0.95, 1530, 1, 0};
     }
 
     // How many readings a file holds before a log replaces or refuses it.
@@ -342,12 +359,16 @@ private slots:
     void logReader()
     {
         QFETCH(QByteArray, content);
-        QBuffer file(&content);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const quelmar::LogContents log = quelmar::readLog(file);
-        Values got{double(log.status), double(log.readings.size()), double(log.skipped)};
-        if (!log.readings.isEmpty()) {
-            const quelmar::Reading r = log.readings.at(log.readings.size() - 1);
+        quelmar::ReadingHistory h(quelmar::ReadingHistory::kUnbounded);
+        const auto open = [&](const QString &, QString *) -> std::unique_ptr<QIODevice> {
+            auto file = std::make_unique<QBuffer>();
+            file->setData(content);
+            return file->open(QIODevice::ReadOnly) ? std::move(file) : nullptr;
+        };
+        const quelmar::LogReport report = quelmar::makeReport({"log.csv"}, {}, &h, open);
+        Values got{double(h.size()), double(report.unreadable), double(report.lost)};
+        if (!h.isEmpty()) {
+            const quelmar::Reading r = h.at(h.size() - 1);
             got << double(r.timeMs) << r.energyStep << r.power << r.volts << r.amps << r.pf << r.apparent << r.lead
                 << r.afterClear;
         }

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-log's command line, read in process: every option, its bounds and
 // what each unit of --duration means. What the logger then does is in
-// tst_endtoend.
+// tst_endtoend, what the report does in tst_report.
 #include "options.h"
 
 #include <QtTest>
+
 
 namespace {
 
@@ -18,8 +19,17 @@ QString summary(const quelmar::LoggerOptions &o)
         return QStringLiteral("version");
     case quelmar::LoggerOptions::Error:
         return QStringLiteral("error: ") + o.text;
-    case quelmar::LoggerOptions::Report:
-        return QStringLiteral("report %1 cents=%2%3").arg(o.files.join(',')).arg(o.cents).arg(o.csv ? " csv" : "");
+    case quelmar::LoggerOptions::Report: {
+        const quelmar::ReportOptions &r = o.report;
+        const auto day = [](int d) { return d ? QDate::fromJulianDay(d).toString(Qt::ISODate) : QStringLiteral("-"); };
+        const QString cents = !r.tariff ? "-" : QString::number(r.tariff->centsAt(0)) + (r.tariff->byTime() ? QStringLiteral("/%1").arg(r.tariff->centsAt(43200)) : "");
+        return QStringLiteral("report %1 by=%2 %3..%4 cents=%5 standing=%6%7")
+            .arg(o.files.join(','))
+            .arg(int(r.by))
+            .arg(day(r.fromDay), day(r.toDay), cents)
+            .arg(r.standingCents)
+            .arg(o.csv ? " csv" : "");
+    }
     case quelmar::LoggerOptions::Run:
         break;
     }
@@ -40,7 +50,20 @@ class tst_Logger : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir dir;
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(QDir::setCurrent(dir.path()));
+        for (const char *tariff : {"night.txt\n# day and night\n07:00-23:00 30\n23:00-07:00 10", "gap.txt\n07:00-23:00 30\n23:00-05:00 10",
+                                   "over.txt\n07:00-23:00 30\n22:00-07:00 10", "bad.txt\n7-23 30"}) {
+            const QString text = tariff;
+            QFile file(text.section('\n', 0, 0));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text.section('\n', 1).toUtf8()) > 0);
+        }
+    }
+
     void options_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -71,15 +94,30 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"--colour", "x"} << "error: Unknown option 'colour'.";
         QTest::newRow("weekly with clock") << QStringList{"--rotate", "weekly", "--clock", "x"} << "x port=ttyS3 period=1 ms=0 rotate=2 clock";
         QTest::newRow("rotate hourly") << QStringList{"--rotate", "hourly", "x"} << "error: --rotate must be daily, weekly or monthly";
-        QTest::newRow("report") << QStringList{"--report", "--cents", "30.5", "--csv", "a", "b"} << "report a,b cents=30.5 csv";
-        QTest::newRow("report, no tariff") << QStringList{"--report", "a"} << "report a cents=-1";
+        QTest::newRow("report") << QStringList{"--report", "--cents", "30.5", "--csv", "a", "b"} << "report a,b by=0 -..- cents=30.5 standing=-1 csv";
+        QTest::newRow("report, no tariff") << QStringList{"--report", "a"} << "report a by=0 -..- cents=- standing=-1";
         QTest::newRow("report, negative tariff") << QStringList{"--report", "--cents", "-1", "a"}
                                                  << "error: --cents must be a number of cents per kWh, 0 or more";
         QTest::newRow("report, no logs") << QStringList{"--report"} << "error: give the logs to report on";
-        QTest::newRow("report, logging options") << QStringList{"--report", "--clock", "a"}
-                                                 << "error: --report takes only --cents and --csv, not --clock";
+        QTest::newRow("report, logging options") << QStringList{"--report", "--clock", "a"} << "error: --report does not take --clock";
+        QTest::newRow("weeks, dates, standing") << QStringList{"--report", "--by", "week", "--from", "2025-12-29", "--to", "2026-01-01", "--standing", "10", "a"}
+                                                << "report a by=1 2025-12-29..2026-01-01 cents=- standing=10";
+        QTest::newRow("months") << QStringList{"--report", "--by", "month", "a"} << "report a by=2 -..- cents=- standing=-1";
+        QTest::newRow("hours, a tariff by the time of day") << QStringList{"--report", "--hours", "--tariff", "night.txt", "a"}
+                                                            << "report a by=3 -..- cents=10/30 standing=-1";
+        QTest::newRow("by hour") << QStringList{"--report", "--by", "hour", "a"} << "error: --by must be day, week or month";
+        QTest::newRow("by and hours") << QStringList{"--report", "--by", "day", "--hours", "a"} << "error: give --by or --hours, not both";
+        QTest::newRow("no such date") << QStringList{"--report", "--to", "2026-02-29", "a"} << "error: --to must be a date such as 2026-03-29";
+        QTest::newRow("from after to") << QStringList{"--report", "--from", "2026-03-02", "--to", "2026-03-01", "a"} << "error: --from must not be after --to";
+        QTest::newRow("cents and tariff") << QStringList{"--report", "--cents", "1", "--tariff", "night.txt", "a"} << "error: give --cents or --tariff, not both";
+        QTest::newRow("hours not covered") << QStringList{"--report", "--tariff", "gap.txt", "a"} << "error: --tariff gap.txt: no line prices 05:00 to 07:00";
+        QTest::newRow("hours twice") << QStringList{"--report", "--tariff", "over.txt", "a"}
+                                     << "error: --tariff over.txt: line 2 prices 22:00 again, which line 1 already does";
+        QTest::newRow("tariff line") << QStringList{"--report", "--tariff", "bad.txt", "a"}
+                                     << "error: --tariff bad.txt: line 1 is not a span of the day and cents per kWh, like \"07:00-23:00 30.5\": 7-23 30";
+        QTest::newRow("negative standing charge") << QStringList{"--report", "--standing", "-5", "a"} << "error: --standing must be a number of cents per day, 0 or more";
         QTest::newRow("rotate to standard output") << QStringList{"--rotate", "daily", "-"} << "error: --rotate needs a file name, not -";
-        QTest::newRow("tariff without report") << QStringList{"--cents", "30", "x"} << "error: --cents and --csv go with --report";
+        QTest::newRow("tariff without report") << QStringList{"--cents", "30", "x"} << "error: --cents goes with --report";
         QTest::newRow("mqtt, no file") << QStringList{"--mqtt", "hub", "--mqtt-id", "m-1"} << " port=ttyS3 period=1 ms=0 rotate=0 mqtt=hub:1883 id=m-1 every=10";
         QTest::newRow("mqtt over TLS") << QStringList{"--mqtt", "hub", "--mqtt-cafile", "/dev/null", "--mqtt-id", "m", "--mqtt-period", "3600", "x"}
                                        << "x port=ttyS3 period=1 ms=0 rotate=0 mqtt=hub:8883 id=m every=3600";

@@ -8,6 +8,7 @@
 // command line.
 #include "app/appfont.h"
 #include "app/quelmarstatus.h"
+#include "chart/charttab.h"
 #include "core/session/metersession.h"
 #include "core/version.h"
 #include "testsupport.h"
@@ -330,6 +331,14 @@ private slots:
         vals[4] = 500000;
         w->UpdateDisp(vals);
         QCOMPARE(stats->text(), "Min 500.000 W  Mean 1000.000 W  Max 1500.000 W  Energy 100.000 mWh");
+        // Two days of a log, at the Cost Calculator's cents: 25000 mWh at 40 c is 1 c.
+        child<QDoubleSpinBox>(*w, "cents")->setValue(40);
+        QTemporaryDir dir;
+        const QByteArray row = ",1.000,230.00,0.100,0.900,lag,1.000,2026-03-0";
+        QVERIFY(writeFile(dir.filePath("a.csv"), "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power,Local Time\n"
+                                                 "0:00:01,1000.000" + row + "1T12:00:00+01:00\n0:00:02,26000.000" + row + "2T12:00:00+01:00\n"));
+        QVERIFY(w->findChild<quelmar::ChartTab *>()->openLogs({dir.filePath("a.csv")}));
+        QCOMPARE(stats->text(), "Total: 0.025 kWh, $0.01000 at 40.00 cents per kWh");
     }
 
     void logSchedule_data()

@@ -76,19 +76,48 @@ QList<QPointF> chartPoints(const ReadingHistory &h, int first, Series s, double 
     return points;
 }
 
-double energyBetween(double counterStep, bool afterClear, double powerBefore, double powerAfter, qint64 ms)
+void RecordPeriod::step(qint64 ms)
 {
-    if (!afterClear && std::isfinite(counterStep) && counterStep >= 0)
-        return counterStep;
-    // W times ms over 3600 is mWh.
-    const double e = (powerBefore + powerAfter) / 2 * double(ms) / 3600;
-    return std::isfinite(e) ? e : 0.0;
+    const qint64 slot = (ms + 50) / 100;
+    if (slot < 1 || slot >= kSlots)
+        return;
+    const qint64 n = ++m_counts[slot];
+    // Ties go to the shorter step.
+    if (n > m_counts[m_best] || (n == m_counts[m_best] && slot < m_best))
+        m_best = int(slot);
 }
 
-SpanStats spanStats(const ReadingHistory &h, int first, Series s)
+qint64 msToClear(qint64 beforeMs, qint64 afterMs, double afterSeconds)
+{
+    const double ms = double(afterMs) - afterSeconds * 1000 - double(beforeMs);
+    return ms > 0 ? qint64(ms) : 0;
+}
+
+Measured measuredEnergy(bool restarted, double counter, double wattsBefore, qint64 toClearMs, qint64 periodMs)
+{
+    Measured m;
+    if (!std::isfinite(counter)) {
+        m.gap = true;
+        return m;
+    }
+    m.mWh = counter;
+    if (!restarted)
+        return m;
+    if (toClearMs >= 0 && periodMs > 0 && toClearMs <= 3 * periodMs && std::isfinite(wattsBefore)) {
+        // W times ms over 3600 is mWh.
+        m.mWh += wattsBefore * double(toClearMs) / 3600;
+        return m;
+    }
+    m.gap = true;
+    m.gapMs = toClearMs;
+    return m;
+}
+
+SpanStats spanStats(const ReadingHistory &h, int first, Series s, bool clock)
 {
     SpanStats st;
     double sum = 0;
+    RecordPeriod period;
     first = std::max(first, 0);
     for (int i = first; i < h.size(); ++i) {
         const double v = h.valueAt(i, s);
@@ -102,8 +131,14 @@ SpanStats spanStats(const ReadingHistory &h, int first, Series s)
         }
         if (i == first)
             continue;
-        st.energy += energyBetween(h.energyStepAt(i), h.afterClearAt(i), h.valueAt(i - 1, Series::RealPower),
-                                   h.valueAt(i, Series::RealPower), h.timeAt(i) - h.timeAt(i - 1));
+        const bool restarted = h.afterClearAt(i);
+        const qint64 before = h.timeAt(i - 1), after = h.timeAt(i);
+        const Measured m = measuredEnergy(restarted, h.energyStepAt(i), h.valueAt(i - 1, Series::RealPower),
+                                          clock ? msToClear(before, after, h.meterTimeAt(i)) : -1, period.ms());
+        st.energy += m.mWh;
+        st.gaps += m.gap;
+        if (!restarted)
+            period.step(after - before);
     }
     if (st.count > 0)
         st.mean = sum / st.count;
@@ -117,8 +152,13 @@ QString statsText(const SpanStats &st, Series s)
     const SeriesInfo &info = seriesInfo(s);
     const QString unit = *info.unit ? QLatin1Char(' ') + QLatin1String(info.unit) : QString();
     auto number = [&](double v) { return numberText(v, info.decimals) + unit; };
-    return QCoreApplication::translate("quelmar::ChartTab", "Min %1  Mean %2  Max %3  Energy %4")
-        .arg(number(st.min), number(st.mean), number(st.max), energyText(st.energy).trimmed());
+    QString text = QCoreApplication::translate("quelmar::ChartTab", "Min %1  Mean %2  Max %3  Energy %4")
+                       .arg(number(st.min), number(st.mean), number(st.max), energyText(st.energy).trimmed());
+    // The energy leaves out what the meter did not measure: say so.
+    if (st.gaps > 0)
+        text += st.gaps == 1 ? QCoreApplication::translate("quelmar::ChartTab", "  (1 gap not measured)")
+                             : QCoreApplication::translate("quelmar::ChartTab", "  (%1 gaps not measured)").arg(st.gaps);
+    return text;
 }
 
 namespace {
@@ -150,18 +190,30 @@ QList<TimeTick> timeTicks(qint64 fromMs, qint64 toMs, bool clockTime, int maxTic
     if (toMs < fromMs || maxTicks < 1)
         return ticks;
     const qint64 step = tickStep(toMs - fromMs, maxTicks);
+    if (clockTime && step >= kDay) {
+        // Local days are not all 24 hours long: step by calendar days, on
+        // days that are whole multiples of the step, so the ticks stay put
+        // as the span moves.
+        const qint64 days = step / kDay;
+        QDate d = QDateTime::fromMSecsSinceEpoch(fromMs).date();
+        if (QDateTime(d, QTime(0, 0)).toMSecsSinceEpoch() < fromMs)
+            d = d.addDays(1);
+        d = d.addDays((days - d.toJulianDay() % days) % days);
+        for (; ticks.size() < maxTicks; d = d.addDays(days)) {
+            const qint64 t = QDateTime(d, QTime(0, 0)).toMSecsSinceEpoch();
+            if (t > toMs)
+                break;
+            ticks << TimeTick{t, d.toString(Qt::ISODate)};
+        }
+        return ticks;
+    }
     // Clock ticks fall on round local times.
     const qint64 offset = clockTime ? qint64(QDateTime::fromMSecsSinceEpoch(fromMs).offsetFromUtc()) * kSecond : 0;
     qint64 t = ((fromMs + offset + step - 1) / step) * step - offset;
     for (; t <= toMs && ticks.size() < maxTicks; t += step) {
-        QString label;
-        // Ticks a day or more apart all fall at midnight: they name the day.
-        if (clockTime)
-            label = QDateTime::fromMSecsSinceEpoch(t).toString(step < kMinute ? QStringLiteral("HH:mm:ss")
-                                                               : step < kDay  ? QStringLiteral("HH:mm")
-                                                                              : QStringLiteral("yyyy-MM-dd"));
-        else
-            label = elapsedText(double(t / kSecond));
+        const QString label = clockTime ? QDateTime::fromMSecsSinceEpoch(t).toString(step < kMinute ? QStringLiteral("HH:mm:ss")
+                                                                                                    : QStringLiteral("HH:mm"))
+                                        : elapsedText(double(t / kSecond));
         ticks << TimeTick{t, label};
     }
     return ticks;

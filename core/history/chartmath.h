@@ -46,23 +46,54 @@ private:
 // over [x0, x1] (x is the reading's time in ms).
 QList<QPointF> chartPoints(const ReadingHistory &h, int first, Series s, double x0, double x1, int columns);
 
+// What the meter measured between two readings, and the stretch it did not.
+struct Measured {
+    double mWh = 0;       // counted
+    bool gap = false;     // a stretch before a clear or restart was not counted
+    qint64 gapMs = -1;    // its length, -1 when it cannot be known
+};
+
+// The time between a log's records (or a session's readings): the most
+// common step seen so far, in tenths of a second up to 100 s. 0 before the
+// first step.
+class RecordPeriod
+{
+public:
+    void step(qint64 ms);
+    qint64 ms() const { return m_best * 100; }
+
+private:
+    static constexpr int kSlots = 1000;
+    qint64 m_counts[kSlots] = {};
+    int m_best = 0;
+};
+
+// The energy between a reading and the next. Where the meter ran on
+// (`restarted` false), `counter` is its counter's rise. After a clear or a
+// restart it is the later reading's own counter, the energy since the clear;
+// the stretch of `toClearMs` from the earlier reading to the clear (-1 when
+// it cannot be known) is estimated at `wattsBefore`, the earlier reading's
+// power, only when it is at most three periods of `periodMs`. A longer or
+// unknown stretch is a gap: nothing is counted for it.
+Measured measuredEnergy(bool restarted, double counter, double wattsBefore, qint64 toClearMs, qint64 periodMs);
+
+// From a reading at `beforeMs` to the clear before a reading at `afterMs`
+// whose meter time is `afterSeconds`; 0 when the clear seems to come first.
+qint64 msToClear(qint64 beforeMs, qint64 afterMs, double afterSeconds);
+
 struct SpanStats {
     int count = 0;        // readings with a finite value of the series
     double min = 0;
     double mean = 0;
     double max = 0;
-    double energy = 0;    // mWh used between the span's first and last reading
+    double energy = 0;    // mWh measured between the span's first and last reading
+    int gaps = 0;         // stretches of it not measured
 };
 
-// mWh used between two readings `ms` apart: the step of the meter's counter
-// where it ran on; across a clear, or where the counter went back without
-// one (a meter unplugged, a log of several runs), the integral of real power
-// between the two readings instead.
-double energyBetween(double counterStep, bool afterClear, double powerBefore, double powerAfter, qint64 ms);
-
 // Statistics of series `s` over the readings from `first` to the newest.
-// The energy is energyBetween() each reading and the one before.
-SpanStats spanStats(const ReadingHistory &h, int first, Series s);
+// The energy is measuredEnergy() between each reading and the one before;
+// `clock` says the readings' times are clock times, which date a clear.
+SpanStats spanStats(const ReadingHistory &h, int first, Series s, bool clock = true);
 
 // "Min 2.000 W  Mean 41.333 W  Max 480.000 W  Energy 1.234 Wh", in the
 // readout's decimals and energy ranges.

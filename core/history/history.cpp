@@ -40,8 +40,12 @@ void ReadingHistory::add(const Reading &r)
 
     Stored s;
     s.time = std::uint32_t(tenths);
-    s.energyStep = count == 0 ? 0.0f : narrow(r.energy - newestEnergy);
+    // A counter that went back started again from zero: all of it is new.
+    const bool restart = r.afterClear || clearPending
+                         || (count > 0 && (r.meterTime < newestMeterTime || r.energy < newestEnergy));
+    s.energyStep = count == 0 ? 0.0f : narrow(restart ? r.energy : r.energy - newestEnergy);
     newestEnergy = r.energy;
+    newestMeterTime = r.meterTime;
     s.power = narrow(r.power);
     s.apparent = narrow(r.apparent);
     s.meterTime = narrow(r.meterTime);
@@ -49,7 +53,7 @@ void ReadingHistory::add(const Reading &r)
     s.amps = fixed(r.amps, 1000, kNoValue);
     const double pf = std::round(r.pf * 1000);
     s.pf = pf > kNoFactor && pf <= std::numeric_limits<std::int16_t>::max() ? std::int16_t(pf) : kNoFactor;
-    s.flags = (r.lead ? kLead : 0) | (r.afterClear || clearPending ? kAfterClear : 0);
+    s.flags = (r.lead ? kLead : 0) | (restart ? kAfterClear : 0);
     clearPending = false;
 
     std::size_t k = head;

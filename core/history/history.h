@@ -24,7 +24,9 @@ constexpr int kSeriesCount = 5;
 struct Reading {
     qint64 timeMs = 0;       // clock time (ms since the epoch) or a log's elapsed ms
     double energy = 0;       // mWh, the meter's counter: what add() takes
-    double energyStep = 0;   // mWh the counter moved since the reading before: what at() gives
+    // What at() gives: mWh the counter moved since the reading before, or
+    // for the first reading after a clear or a restart, its own counter.
+    double energyStep = 0;
     double power = 0;        // W
     double apparent = 0;     // VA
     double volts = 0;        // V
@@ -32,7 +34,7 @@ struct Reading {
     double pf = 0;
     double meterTime = 0;    // s since the meter's last clear
     bool lead = false;
-    bool afterClear = false; // first reading after the meter's data was cleared
+    bool afterClear = false; // first reading after a clear or a restart of the meter
 };
 
 // Two readings a second for 24 hours.
@@ -56,7 +58,9 @@ public:
     explicit ReadingHistory(int capacity = kDayOfReadings) : cap(capacity < 1 ? 1 : capacity) {}
 
     // Appends in time order: a time before the newest one's is raised to it,
-    // so the history stays sorted for the span look-ups.
+    // so the history stays sorted for the span look-ups. A reading whose
+    // meter time or counter went back from the newest one's follows a clear
+    // or a restart of the meter, and is marked so.
     void add(const Reading &r);
     // One reading of the meter taken at `timeMs`.
     void add(qint64 timeMs, const Measurement &m);
@@ -72,6 +76,7 @@ public:
     double valueAt(int i, Series s) const;
     double energyStepAt(int i) const { return slot(i).energyStep; }
     bool afterClearAt(int i) const { return slot(i).flags & kAfterClear; }
+    double meterTimeAt(int i) const { return slot(i).meterTime; }
     // Index of the first reading at or after `timeMs` (size() if none).
     int lowerBound(qint64 timeMs) const;
     // Bytes of the blocks held.
@@ -113,6 +118,7 @@ private:
     qint64 start = 0;      // time of the first reading ever added, ms
     qint64 newestTime = 0;
     double newestEnergy = 0;
+    double newestMeterTime = 0;
     bool clearPending = false;
 };
 

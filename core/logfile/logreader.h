@@ -6,34 +6,36 @@
 #include "core/history/history.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 class QIODevice;
 
 namespace quelmar {
 
+// What a log's first line made of it.
 struct LogContents {
     enum Status { Loaded, Unreadable, NotALog };
-    Status status = Unreadable;
-    // With the clock column, time is the record's clock time (ms since the
-    // epoch). Without it, time is the log's elapsed time in ms; where the
-    // time column starts again from a lower value (the meter was cleared
-    // while logging) the reading is marked as after a clear and the time
-    // goes on from the reading before, so the chart keeps one time order.
-    ReadingHistory readings{ReadingHistory::kUnbounded};
-    int skipped = 0;  // rows that did not parse
-    bool clock = false;
 };
+
+// What a mains plug-in meter can report, and so what a row may hold: a
+// number beyond these is no reading and its row cannot be read.
+inline constexpr double kMostWatts = 100000;        // real and apparent power, either sign
+inline constexpr double kMostMilliwattHours = 1e15; // the counter: 10^12 Wh, either sign
+inline constexpr double kMostVolts = 1000;
+inline constexpr double kMostAmps = 1000;
 
 // One row of a log as it was written.
 struct LogRow {
-    Reading reading;    // meterTime and the counter in `energy`; timeMs unset
-    qint64 clockMs = 0; // the clock column as ms since the epoch, or 0
-    int localDay = 0;   // the clock column's own date as a Julian day, or 0
+    Reading reading;       // meterTime and the counter in `energy`; timeMs unset
+    qint64 clockMs = 0;    // the clock column as ms since the epoch, or 0
+    int localDay = 0;      // the clock column's own date as a Julian day, or 0
+    int localSeconds = 0;  // its time of day in seconds
+    int offsetSeconds = 0; // its offset from UTC
 };
 
-// The rows of one log, one at a time, so a file of any length costs one
-// line of memory.
+// The rows of one log, one at a time, so a file of any length costs a
+// buffer of memory.
 class LogRows
 {
 public:
@@ -41,26 +43,34 @@ public:
     explicit LogRows(QIODevice &device);
     // Loaded or NotALog.
     LogContents::Status status() const { return m_status; }
+    // The device held nothing at all: not a log, but no loss either.
+    bool isEmpty() const { return m_empty; }
     bool hasClock() const { return m_clock; }
-    // The next whole row; false at the end. Rows that do not parse are
-    // counted and passed over.
+    // The next whole row; false at the end. Rows that do not parse, and rows
+    // with a number out of the bounds above, are counted and passed over:
+    // every row must be a whole record ("h:mm:ss", six numbers, "Lead" or
+    // "lag", and the clock column where the header names it). Blank lines
+    // are not rows.
     bool next(LogRow &row);
-    int skipped() const { return m_skipped; }
+    qint64 skipped() const { return m_skipped; }
+    // Why reading stopped before the end of the file; empty when it did not.
+    QString error() const { return m_error; }
 
 private:
+    bool nextLine(QByteArrayView &line, bool &tooLong);
+    void fill();
+
     QIODevice &m_device;
-    QByteArray m_line;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    qsizetype m_end = 0;
+    bool m_atEnd = false;
+    bool m_skipping = false;  // inside a line too long to be a record
     LogContents::Status m_status = LogContents::NotALog;
     bool m_clock = false;
-    int m_skipped = 0;
+    bool m_empty = false;
+    qint64 m_skipped = 0;
+    QString m_error;
 };
-
-// NotALog when the first line is not a log's header; every other row must
-// be a whole record ("h:mm:ss", six finite numbers, "Lead" or "lag", and
-// the clock column where the header names it) or it is skipped and counted.
-// Blank lines are not rows.
-LogContents readLog(const QString &path);
-// The same from an open device; Unreadable only from the path's form.
-LogContents readLog(QIODevice &device);
 
 } // namespace quelmar
