@@ -85,6 +85,8 @@ QString MeterLogger::logName(const QString &file) const
 
 int MeterLogger::prepare()
 {
+    if (!m_service.problem().isEmpty())
+        m_status.say(StatusLines::Other, m_service.problem());
     QString why;
     // A publisher that cannot run refuses before any file or port is touched.
     if (m_options.mqtt && !MqttPublisher::loadClient(&why)) {

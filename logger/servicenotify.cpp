@@ -5,6 +5,8 @@
 
 #ifdef QUELMAR_HAVE_SYSTEMD
 #include <systemd/sd-daemon.h>
+
+#include <dlfcn.h>
 #endif
 
 namespace quelmar {
@@ -12,20 +14,29 @@ namespace quelmar {
 ServiceNotifier::ServiceNotifier()
 {
 #ifdef QUELMAR_HAVE_SYSTEMD
-    m_service = qEnvironmentVariableIsSet("NOTIFY_SOCKET");
+    if (!qEnvironmentVariableIsSet("NOTIFY_SOCKET"))
+        return;
+    // Only a service manager listens: the library, and the libraries it
+    // brings, are loaded for it alone.
+    void *library = ::dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
+    m_notify = library ? reinterpret_cast<decltype(m_notify)>(::dlsym(library, "sd_notify")) : nullptr;
+    const auto watchdogEnabled =
+        library ? reinterpret_cast<decltype(&sd_watchdog_enabled)>(::dlsym(library, "sd_watchdog_enabled")) : nullptr;
+    if (!m_notify || !watchdogEnabled) {
+        m_problem = QStringLiteral("cannot tell the service manager how the logger is doing: %1")
+                        .arg(QString::fromLocal8Bit(library ? "libsystemd.so.0 lacks sd_notify" : ::dlerror()));
+        m_notify = nullptr;
+        return;
+    }
     uint64_t usec = 0;
-    m_watchdog = m_service && sd_watchdog_enabled(0, &usec) > 0;
+    m_watchdog = watchdogEnabled(0, &usec) > 0;
 #endif
 }
 
 void ServiceNotifier::notify(const QByteArray &state)
 {
-#ifdef QUELMAR_HAVE_SYSTEMD
-    if (m_service)
-        sd_notify(0, state.constData());
-#else
-    Q_UNUSED(state);
-#endif
+    if (m_notify)
+        m_notify(0, state.constData());
 }
 
 void ServiceNotifier::ready()

@@ -22,11 +22,14 @@ public:
     // A poll cycle ran.
     void alive();
     void stopping();
+    // Why a service manager that listens cannot be told, if it cannot.
+    QString problem() const { return m_problem; }
 
 private:
     void notify(const QByteArray &state);
 
-    bool m_service = false;
+    int (*m_notify)(int, const char *) = nullptr;
+    QString m_problem;
     bool m_watchdog = false;
     bool m_ready = false;
     QString m_status;

@@ -198,6 +198,7 @@ check "systemd-analyze verify has nothing to say about an instance of the servic
     bash -c "out=\$(systemd-analyze verify --man=no '$WORK/unit/quelmar-log@ttyUSB0.service' 2>&1) && [ -z \"\$out\" ] || { echo \"\$out\"; false; }"
 check "the window does not load the MQTT library" bash -c "! ldd '$U/bin/quelmar-communicator' | grep -q mosquitto"
 check "the logger loads the MQTT library only for --mqtt" bash -c "! ldd '$U/bin/quelmar-log' | grep -q mosquitto"
+check "the logger loads libsystemd only under a service manager" bash -c "! ldd '$U/bin/quelmar-log' | grep -q libsystemd"
 "$U/bin/quelmar-communicator" --help >"$WORK/help.txt" 2>&1
 check "the program's man page describes every option of --help" \
     man_covers_help "$WORK/help.txt" "$U/share/man/man1/quelmar-communicator.1.gz" 3
