@@ -56,7 +56,7 @@ bool MqttPublisher::loadClient(QString *why)
     static const bool loaded = [] {
         // By the exact name the linker looks for, so that its own reason
         // (no such file, not a library) is the one the user reads.
-        void *library = ::dlopen(kClientLibrary, RTLD_NOW | RTLD_LOCAL);
+        void *library = ::dlopen(kClientLibrary, RTLD_LAZY | RTLD_LOCAL);
         if (!library) {
             missing = QStringLiteral("cannot load the MQTT client library %1: %2")
                           .arg(QLatin1String(kClientLibrary), QString::fromLocal8Bit(::dlerror()));
