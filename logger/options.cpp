@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quelmar {
@@ -46,6 +47,29 @@ bool clockFrom(const QString &text, std::function<qint64()> &clock)
     return true;
 }
 
+namespace {
+
+// "PORT", "ADDRESS:PORT" or "[IPv6]:PORT"; no address is the loopback one.
+// Whether the address is one is for the server to say. No regular
+// expression: compiling one costs the logger 400 KiB.
+bool parseListen(const QString &text, QString *address, int *port)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    const QString digits = text.mid(colon + 1);
+    *address = text.left(std::max<qsizetype>(colon, 0));
+    if (address->startsWith(QLatin1Char('[')) && address->endsWith(QLatin1Char(']')))
+        *address = address->mid(1, address->size() - 2);
+    else if (address->contains(QLatin1Char(':')))
+        return false;
+    if (address->isEmpty() || *address == QLatin1String("localhost"))
+        *address = QStringLiteral("127.0.0.1");
+    const bool digitsOnly = std::all_of(digits.cbegin(), digits.cend(), [](QChar c) { return c >= '0' && c <= '9'; });
+    *port = digits.toInt();
+    return digitsOnly && !digits.isEmpty() && digits.size() <= 5 && *port <= 65535;
+}
+
+} // namespace
+
 LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::function<QString()> &rememberedPort)
 {
     LoggerOptions o;
@@ -76,7 +100,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "4 the file cannot be written or already holds records (without --append);\n"
         "with --report, 4 a FILE cannot be read or is not a log;\n"
         "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
-        "accepted the logger."));
+        "accepted the logger.\n\n"
+        "With --listen it also serves, read-only: a live page at /, the latest record at /state.json\n"
+        "(as the broker's state), and /metrics for Prometheus."));
     p.addVersionOption();
     p.addOptions({
         {{"h", "help"}, "Show this help and exit."},
@@ -91,10 +117,13 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         {"clock", "Add a ninth column: the local date and time with its UTC offset, "
                   "e.g. 2026-03-29T03:00:00+02:00."},
         {"report", "Report on the logs FILE... instead of logging."},
-        {"cents", "With --report: the tariff, for a cost column.", "C"},
+        {"cents", "With --report: the tariff in cents per kWh, for a cost column; with --listen: for "
+                  "the cost of today's energy on the page.", "C"},
         {"csv", "With --report: CSV instead of a table."},
     });
     addMqttOptions(p);
+    p.addOption({"listen", "Serve the page, /state.json and /metrics on PORT (0: any free one) at ADDRESS "
+                           "(default 127.0.0.1; 0.0.0.0 or :: for every network).", "[ADDRESS:]PORT"});
     p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."),
                             QStringLiteral("[FILE]"));
     if (!p.parse(arguments))
@@ -110,29 +139,32 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
     }
     o.files = p.positionalArguments();
 
+    bool ok = true;
+    if (p.isSet(QStringLiteral("cents")))
+        o.cents = p.value(QStringLiteral("cents")).toDouble(&ok);
+    if (!ok || !std::isfinite(o.cents) || (p.isSet(QStringLiteral("cents")) && o.cents < 0))
+        return error(QStringLiteral("--cents must be a number of cents per kWh, 0 or more"));
     if (p.isSet(QStringLiteral("report"))) {
-        for (const char *option : {"port", "period", "clear", "duration", "append", "rotate", "clock", "mqtt"}) {
+        for (const char *option : {"port", "period", "clear", "duration", "append", "rotate", "clock", "mqtt", "listen"}) {
             if (p.isSet(QLatin1String(option)))
                 return error(QStringLiteral("--report takes only --cents and --csv, not --%1").arg(QLatin1String(option)));
         }
         if (o.files.isEmpty())
             return error(QStringLiteral("give the logs to report on"));
-        bool ok = true;
-        if (p.isSet(QStringLiteral("cents")))
-            o.cents = p.value(QStringLiteral("cents")).toDouble(&ok);
-        if (!ok || !std::isfinite(o.cents) || (p.isSet(QStringLiteral("cents")) && o.cents < 0))
-            return error(QStringLiteral("--cents must be a number of cents per kWh, 0 or more"));
         o.csv = p.isSet(QStringLiteral("csv"));
         o.action = LoggerOptions::Report;
         return o;
     }
-    if (p.isSet(QStringLiteral("cents")) || p.isSet(QStringLiteral("csv")))
-        return error(QStringLiteral("--cents and --csv go with --report"));
+    if (p.isSet(QStringLiteral("csv")))
+        return error(QStringLiteral("--csv goes with --report"));
+    if (p.isSet(QStringLiteral("cents")) && !p.isSet(QStringLiteral("listen")))
+        return error(QStringLiteral("--cents goes with --report or --listen"));
+    if (p.isSet(QStringLiteral("listen")) && !parseListen(p.value(QStringLiteral("listen")), &o.listenAddress, &o.listenPort))
+        return error(QStringLiteral("--listen must be PORT or ADDRESS:PORT, the port 0 to 65535"));
 
     o.mqtt = p.isSet(QStringLiteral("mqtt"));
     if (o.files.size() > 1 || (o.files.isEmpty() && !o.mqtt))
         return error(QStringLiteral("give exactly one FILE, or --mqtt"));
-    bool ok = true;
     if (p.isSet(QStringLiteral("period")))
         o.period = p.value(QStringLiteral("period")).toInt(&ok);
     if (!ok || o.period < 1 || o.period > 99)

@@ -35,10 +35,12 @@ struct LoggerOptions {
     bool clear = false;
     bool append = false;
     LogOptions log;        // rotation and the clock column
-    double cents = -1;     // Report: the tariff; -1 for none
+    double cents = -1;     // Report, and the page of --listen: the tariff; -1 for none
     bool csv = false;      // Report: CSV instead of a table
     bool mqtt = false;     // Run: also publish to `broker`
     MqttPublisher::Config broker;
+    QString listenAddress; // Run: --listen's numeric address
+    int listenPort = -1;   // Run: --listen's port, 0 for any free one; -1 without --listen
 };
 
 // `arguments` as QCoreApplication::arguments() gives them, program first;
