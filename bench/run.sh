@@ -14,7 +14,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/setup.sh"
 
 BENCH_BUILD=$ROOT/build-bench
-install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev mosquitto mosquitto-clients openssl
+install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev mosquitto mosquitto-clients openssl wrk
 build_preset bench >&2
 
 export QT_QPA_PLATFORM=offscreen
