@@ -7,7 +7,8 @@
 #   a report over a month of one-second logs,
 #   the program side by side with the toolkit's floor (bench/compare.sh,
 #   which takes the arguments given here),
-#   the logger with and without publishing to MQTT (bench/mqtt.sh).
+#   the logger with and without publishing to MQTT (bench/mqtt.sh),
+#   the logger serving its page and metrics, idle and under load (bench/web.sh).
 # Installs what is missing like scripts/run.sh, builds for Release, and
 # prints the results; docs/performance.md says how to read them.
 set -euo pipefail
@@ -44,3 +45,6 @@ echo "== Side by side with the toolkit's floor"
 echo
 echo "== The logger with and without publishing to MQTT"
 "$ROOT/bench/mqtt.sh" --build "$BENCH_BUILD"
+echo
+echo "== The logger alone, with --listen, and with --listen under 50 clients"
+"$ROOT/bench/web.sh" --build "$BENCH_BUILD"
