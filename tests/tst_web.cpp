@@ -48,7 +48,7 @@ class tst_Web : public QObject
     Q_OBJECT
     QTemporaryDir dir;
     MeterSim sim;
-    QProcess logger, broker, sub, prometheus;
+    QProcess logger, broker, sub, prometheus; // killed as they go
     int port = 0, brokerPort = freePort();
 
     QByteArray get(const QByteArray &path) { return exchange(port, "GET " + path + " HTTP/1.1\r\nConnection: close\r\n\r\n"); }
@@ -258,12 +258,6 @@ private slots:
         QVERIFY(p.waitForFinished(10000));
         QTEST(p.exitCode(), "exitCode");
         QVERIFY2(p.readAllStandardError().contains(said.replace("{held}", heldPort).toUtf8()), qPrintable(said));
-    }
-
-    void cleanupTestCase()
-    {
-        for (QProcess *p : {&logger, &prometheus, &broker, &sub})
-            p->kill(), p->waitForFinished();
     }
 };
 
