@@ -8,14 +8,15 @@
 #   the Chart tab over a year of one-minute logs, as days,
 #   the program side by side with the toolkit's floor (bench/compare.sh,
 #   which takes the arguments given here),
-#   the logger with and without publishing to MQTT (bench/mqtt.sh).
+#   the logger with and without publishing to MQTT (bench/mqtt.sh),
+#   the logger serving its page and metrics, idle and under load (bench/web.sh).
 # Installs what is missing like scripts/run.sh, builds for Release, and
 # prints the results; docs/performance.md says how to read them.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/setup.sh"
 
 BENCH_BUILD=$ROOT/build-bench
-install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev mosquitto mosquitto-clients openssl
+install_packages "${RUN_PACKAGES[@]}" libbenchmark-dev mosquitto mosquitto-clients openssl wrk
 build_preset bench >&2
 
 export QT_QPA_PLATFORM=offscreen
@@ -48,3 +49,6 @@ echo "== Side by side with the toolkit's floor"
 echo
 echo "== The logger with and without publishing to MQTT"
 "$ROOT/bench/mqtt.sh" --build "$BENCH_BUILD"
+echo
+echo "== The logger alone, with --listen, and with --listen under 50 clients"
+"$ROOT/bench/web.sh" --build "$BENCH_BUILD"

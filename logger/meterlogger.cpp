@@ -9,7 +9,9 @@
 #include "core/publish/mqttpublisher.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QLibrary>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -68,8 +70,9 @@ bool outputClosed()
 MeterLogger::MeterLogger(const LoggerOptions &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
-    // No chart to feed: a day of history would only hold memory.
-    , m_session(nullptr, 1)
+    // No chart to feed but the page's hour: a day of history would only hold
+    // memory.
+    , m_session(nullptr, options.listenPort >= 0 ? kHourOfReadings : 1)
     , m_status(stderr)
 {
     m_stopAt.setSingleShot(true);
@@ -110,6 +113,10 @@ int MeterLogger::prepare()
             return ExitUsage;
         }
     }
+    if (m_options.listenPort >= 0) {
+        if (const int refused = serve(); refused != ExitDone)
+            return refused;
+    }
     // With --mqtt alone there is no file to write.
     const QString file = m_options.files.value(0);
     if (file.isEmpty())
@@ -130,10 +137,55 @@ int MeterLogger::prepare()
     return ExitDone;
 }
 
+int MeterLogger::serve()
+{
+    // Beside the logger in the build tree, in the package's library folder
+    // once installed.
+    const QDir here(QCoreApplication::applicationDirPath());
+    QString module = here.filePath(QLatin1String(kWebModule));
+    if (!QFile::exists(module))
+        module = here.filePath(QLatin1String(QUELMAR_WEB_MODULE_DIR "/") + QLatin1String(kWebModule));
+    QLibrary library(module);
+    const auto entry = reinterpret_cast<WebEntry>(library.resolve(kWebEntry));
+    if (!entry) {
+        m_status.say(StatusLines::Other, QStringLiteral("--listen cannot load its module: %1").arg(library.errorString()));
+        return ExitSystem;
+    }
+    WebConfig config;
+    config.address = m_options.listenAddress;
+    config.port = m_options.listenPort;
+    config.meterPort = m_options.port;
+    config.mqttId = m_options.mqtt ? m_options.broker.id : QString();
+    config.cents = m_options.cents;
+    config.history = &m_session.history();
+    config.now = [this] { return m_session.now(); };
+    config.counts = [this] {
+        return WebCounts{m_log.isOn(), m_log.written(), m_log.missed(),
+                         m_publisher ? int(m_broker == QLatin1String("broker up")) : -1};
+    };
+    m_web.reset(entry(config));
+    QString why;
+    if (!m_web->listen(&why)) {
+        m_status.say(StatusLines::Other, why);
+        return ExitUsage;
+    }
+    return ExitDone;
+}
+
 int MeterLogger::run()
 {
     if (const int refused = prepare(); refused != ExitDone)
         return refused;
+    // Told once nothing can refuse the run any more.
+    if (m_web) {
+        m_status.say(StatusLines::Other, QStringLiteral("serving the readings on %1").arg(m_web->url()));
+        if (!m_web->isLoopback())
+            m_status.say(StatusLines::Other, QStringLiteral("%1 is not a loopback address: the readings are visible to "
+                                                            "anyone on the network who can reach this computer")
+                                                 .arg(m_options.listenAddress));
+        if (const QString missing = m_web->missing(); !missing.isEmpty())
+            m_status.say(StatusLines::Other, missing);
+    }
     const int wake = stopsignals::deferToLoop();
     if (wake < 0) {
         m_status.say(StatusLines::Other, QStringLiteral("cannot watch for SIGINT and SIGTERM: %1")
@@ -152,6 +204,12 @@ int MeterLogger::run()
     });
     // The log before the broker: every state sent is a record the log was given.
     connect(&m_session, &MeterSession::recordDue, this, &MeterLogger::record);
+    if (m_web) {
+        // After the log's slot, so that the counts it serves include the record.
+        connect(&m_session, &MeterSession::recordDue, this, [this](const Record &r) { m_web->record(r); });
+        connect(&m_session, &MeterSession::polled, this, [this](int result) { m_web->polled(result); });
+        connect(&m_session, &MeterSession::linkChanged, this, [this](bool up) { m_web->meterChanged(up); });
+    }
     if (m_publisher) {
         using Broker = MqttPublisher::Broker;
         m_publisher->follow(m_session);

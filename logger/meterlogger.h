@@ -11,6 +11,7 @@
 
 #include "core/logfile/logsink.h"
 #include "core/session/metersession.h"
+#include "core/web/webface.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
@@ -49,6 +50,8 @@ private:
     // The meter answered at `nowMs` after a silence, or the run ends.
     void endSilence(qint64 nowMs);
     void showStatus();
+    // --listen: the web face, loaded and listening, or the exit code.
+    int serve();
     // The log's name in messages.
     QString logName(const QString &file) const;
 
@@ -71,6 +74,7 @@ private:
     bool m_meterUp = false;
     QString m_broker;        // "", "broker up", "broker down"
     int m_code = -1;         // set by quit()
+    std::unique_ptr<WebFace> m_web; // last, so it goes first: it reads the members above
 };
 
 } // namespace quelmar

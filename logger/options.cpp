@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quelmar {
@@ -117,6 +118,25 @@ bool reportOptions(const QCommandLineParser &p, ReportOptions &r, QString *why)
     return true;
 }
 
+// "PORT", "ADDRESS:PORT" or "[IPv6]:PORT"; no address is the loopback one.
+// Whether the address is one is for the server to say. No regular
+// expression: compiling one costs the logger 400 KiB.
+bool parseListen(const QString &text, QString *address, int *port)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    const QString digits = text.mid(colon + 1);
+    *address = text.left(std::max<qsizetype>(colon, 0));
+    if (address->startsWith(QLatin1Char('[')) && address->endsWith(QLatin1Char(']')))
+        *address = address->mid(1, address->size() - 2);
+    else if (address->contains(QLatin1Char(':')))
+        return false;
+    if (address->isEmpty() || *address == QLatin1String("localhost"))
+        *address = QStringLiteral("127.0.0.1");
+    const bool digitsOnly = std::all_of(digits.cbegin(), digits.cend(), [](QChar c) { return c >= '0' && c <= '9'; });
+    *port = digits.toInt();
+    return digitsOnly && !digits.isEmpty() && digits.size() <= 5 && *port <= 65535;
+}
+
 } // namespace
 
 LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::function<QString()> &rememberedPort)
@@ -162,7 +182,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "with --report, 4 a FILE, or rows of one, could not be read or used (after the report),\n"
         "or the report could not be written;\n"
         "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
-        "accepted the logger; 6 the MQTT client library is missing or unusable."));
+        "accepted the logger; 6 the MQTT client library is missing or unusable.\n\n"
+        "With --listen it also serves, read-only: a live page at /, the latest record at /state.json\n"
+        "(as the broker's state), and /metrics for Prometheus."));
     p.addVersionOption();
     p.addOptions({
         {{"h", "help"}, "Show this help and exit."},
@@ -177,7 +199,8 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         {"clock", "Add a ninth column: the local date and time with its UTC offset, "
                   "e.g. 2026-03-29T03:00:00+02:00."},
         {"report", "Report on the logs FILE... instead of logging."},
-        {"cents", "With --report: the price in cents per kWh, for a cost column.", "C"},
+        {"cents", "With --report: the price in cents per kWh, for a cost column; with --listen: for "
+                  "the cost of today's energy on the page.", "C"},
         {"tariff", "With --report: prices by the time of day, from lines like '07:00-23:00 30.5' "
                    "(cents per kWh) in FILE that cover the day once.", "FILE"},
         {"standing", "With --report: a standing charge of CENTS per day in the cost.", "CENTS"},
@@ -189,6 +212,8 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         {"csv", "With --report: CSV instead of a table, every figure to the last digit."},
     });
     addMqttOptions(p);
+    p.addOption({"listen", "Serve the page, /state.json and /metrics on PORT (0: any free one) at ADDRESS "
+                           "(default 127.0.0.1; 0.0.0.0 or :: for every network).", "[ADDRESS:]PORT"});
     p.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The CSV file, or - for standard output."),
                             QStringLiteral("[FILE]"));
     if (!p.parse(arguments))
@@ -206,7 +231,7 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
 
     const QStringList reportOnly{"cents", "tariff", "standing", "by", "hours", "from", "to", "csv"};
     if (p.isSet(QStringLiteral("report"))) {
-        for (const char *option : {"port", "period", "clear", "duration", "append", "rotate", "clock", "mqtt"}) {
+        for (const char *option : {"port", "period", "clear", "duration", "append", "rotate", "clock", "mqtt", "listen"}) {
             if (p.isSet(QLatin1String(option)))
                 return error(QStringLiteral("--report does not take --%1").arg(QLatin1String(option)));
         }
@@ -220,9 +245,18 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         return o;
     }
     for (const QString &option : reportOnly) {
-        if (p.isSet(option))
-            return error(QStringLiteral("--%1 goes with --report").arg(option));
+        // The page of --listen shows today's cost at --cents.
+        if (p.isSet(option) && !(option == QLatin1String("cents") && p.isSet(QStringLiteral("listen"))))
+            return error(QStringLiteral("--%1 goes with --report%2")
+                             .arg(option, option == QLatin1String("cents") ? QStringLiteral(" or --listen") : QString()));
     }
+    if (p.isSet(QStringLiteral("cents"))) {
+        o.cents = cents(p.value(QStringLiteral("cents")));
+        if (o.cents < 0)
+            return error(QStringLiteral("--cents must be a number of cents per kWh, 0 or more"));
+    }
+    if (p.isSet(QStringLiteral("listen")) && !parseListen(p.value(QStringLiteral("listen")), &o.listenAddress, &o.listenPort))
+        return error(QStringLiteral("--listen must be PORT or ADDRESS:PORT, the port 0 to 65535"));
 
     o.mqtt = p.isSet(QStringLiteral("mqtt"));
     if (o.files.size() > 1 || (o.files.isEmpty() && !o.mqtt))

@@ -37,9 +37,12 @@ struct LoggerOptions {
     bool append = false;
     LogOptions log;        // rotation and the clock column
     ReportOptions report;  // Report: grouping, dates and prices
+    double cents = -1;     // Run, for the page of --listen: cents per kWh; -1 for none
     bool csv = false;      // Report: CSV instead of a table
     bool mqtt = false;     // Run: also publish to `broker`
     MqttPublisher::Config broker;
+    QString listenAddress; // Run: --listen's numeric address
+    int listenPort = -1;   // Run: --listen's port, 0 for any free one; -1 without --listen
 };
 
 // `arguments` as QCoreApplication::arguments() gives them, program first;

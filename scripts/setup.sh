@@ -9,15 +9,20 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$ROOT/build
 
 # What `run` needs; `test` adds TEST_PACKAGES. Qt Charts' CMake files look
-# for Qt OpenGL's, which Debian's qt6-charts-dev does not pull in.
+# for Qt OpenGL's, which Debian's qt6-charts-dev does not pull in, and Qt
+# HTTP Server's for Qt WebSockets'. The logger's page draws with
+# libjs-chart.js.
 RUN_PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
               qt6-charts-dev libqt6opengl6-dev libmosquitto-dev pkg-config libsystemd-dev
-              fonts-liberation2 xvfb xauth imagemagick fonts-dejavu-core)
-# The MQTT tests run a broker of their own and make their certificates;
-# the packaging test has systemd check the service unit.
+              fonts-liberation2 xvfb xauth imagemagick fonts-dejavu-core
+              qt6-httpserver-dev qt6-websockets-dev libjs-chart.js)
+# The MQTT tests run a broker of their own and make their certificates; the
+# web tests check /metrics with promtool, scrape it with a Prometheus of
+# their own and load the page in headless Chromium; the packaging test has
+# systemd check the service unit.
 TEST_PACKAGES=(clang clang-14 libclang-rt-14-dev libbenchmark-dev
                desktop-file-utils appstream dpkg-dev file binutils lintian
-               mosquitto mosquitto-clients openssl systemd)
+               mosquitto mosquitto-clients openssl prometheus chromium systemd)
 
 missing_packages() {
     local p

@@ -16,6 +16,7 @@ set -uo pipefail
 BUILD=$(cd "${1:?usage: packaging.sh BUILD_DIR}" && pwd)
 VERSION=${QUELMAR_VERSION:?QUELMAR_VERSION is not set}
 HAS_SIM=${QUELMAR_HAS_SIM:-0}
+WEB_MODULE_DIR=${QUELMAR_WEB_MODULE_DIR:?QUELMAR_WEB_MODULE_DIR is not set}
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 APP_ID=org.norvane.QuelmarCommunicator
@@ -144,6 +145,7 @@ expected=(
     "usr/share/man/man1/quelmar-communicator.1.gz"
     "usr/share/doc/quelmar-communicator/copyright"
     "usr/share/doc/quelmar-communicator/changelog.gz"
+    "usr/$WEB_MODULE_DIR/quelmar-log-web.so"
 )
 for size in "${ICON_SIZES[@]}"; do
     expected+=("usr/share/icons/hicolor/${size}x${size}/apps/$ICON.png")
@@ -199,6 +201,9 @@ check "systemd-analyze verify has nothing to say about an instance of the servic
 check "the window does not load the MQTT library" bash -c "! ldd '$U/bin/quelmar-communicator' | grep -q mosquitto"
 check "the logger loads the MQTT library only for --mqtt" bash -c "! ldd '$U/bin/quelmar-log' | grep -q mosquitto"
 check "the logger loads libsystemd only under a service manager" bash -c "! ldd '$U/bin/quelmar-log' | grep -q libsystemd"
+check "the logger maps Qt Network only for --listen" bash -c "! ldd '$U/bin/quelmar-log' | grep -q Network"
+check "the installed logger finds its web module" \
+    bash -c "'$U/bin/quelmar-log' --port '$WORK/no-meter' --duration 1 --listen 0 '$WORK/listen.csv' 2>&1 | grep -q 'serving the readings on http://127.0.0.1:'"
 "$U/bin/quelmar-communicator" --help >"$WORK/help.txt" 2>&1
 check "the program's man page describes every option of --help" \
     man_covers_help "$WORK/help.txt" "$U/share/man/man1/quelmar-communicator.1.gz" 3
@@ -257,6 +262,8 @@ if [ -f "$DEB" ]; then
     check "Depends names libsystemd0, the logger's service notifications" contains_word "$(field Depends)" libsystemd0
     check "Depends names fonts-liberation2, the window's font" \
         contains_word "$(field Depends)" fonts-liberation2
+    check "Depends names libjs-chart.js, the chart of the logger's page" contains_word "$(field Depends)" libjs-chart.js
+    check "Depends names libqt6httpserver6, the logger's web module" contains_word "$(field Depends)" libqt6httpserver6
 
     # The package holds the same files as the DESTDIR install, under /usr.
     dpkg-deb -x "$DEB" "$WORK/unpacked"

@@ -41,7 +41,8 @@ QString summary(const quelmar::LoggerOptions &o)
         .arg(int(o.log.rotation))
         .arg(o.log.clock ? " clock" : "")
         + (o.mqtt ? QStringLiteral(" mqtt=%1:%2 id=%3 every=%4").arg(o.broker.host).arg(o.broker.port).arg(o.broker.id).arg(o.broker.period)
-                  : QString());
+                  : QString())
+        + (o.listenPort >= 0 ? QStringLiteral(" listen=%1 %2 cents=%3").arg(o.listenAddress).arg(o.listenPort).arg(o.cents) : QString());
 }
 
 } // namespace
@@ -117,7 +118,14 @@ private slots:
                                      << "error: --tariff bad.txt: line 1 is not a span of the day and cents per kWh, like \"07:00-23:00 30.5\": 7-23 30";
         QTest::newRow("negative standing charge") << QStringList{"--report", "--standing", "-5", "a"} << "error: --standing must be a number of cents per day, 0 or more";
         QTest::newRow("rotate to standard output") << QStringList{"--rotate", "daily", "-"} << "error: --rotate needs a file name, not -";
-        QTest::newRow("tariff without report") << QStringList{"--cents", "30", "x"} << "error: --cents goes with --report";
+        QTest::newRow("tariff without report") << QStringList{"--cents", "30", "x"} << "error: --cents goes with --report or --listen";
+        QTest::newRow("csv without report") << QStringList{"--csv", "--listen", "1", "x"} << "error: --csv goes with --report";
+        const QString badListen = "error: --listen must be PORT or ADDRESS:PORT, the port 0 to 65535";
+        for (const QStringList &row : {QStringList{"8080", "127.0.0.1 8080"}, {"localhost:0", "127.0.0.1 0"}, {"0.0.0.0:65535", "0.0.0.0 65535"},
+                                       {"[::1]:80", "::1 80"}, {"65536", ""}, {"::1:80", ""}, {"host:http", ""}, {"+80", ""}, {"80 ", ""}})
+            QTest::newRow(qPrintable("listen " + row[0])) << QStringList{"--listen", row[0], "--cents", "30", "x"}
+                                                           << (row[1].isEmpty() ? badListen : "x port=ttyS3 period=1 ms=0 rotate=0 listen=" + row[1] + " cents=30");
+        QTest::newRow("report, listen") << QStringList{"--report", "--listen", "1", "a"} << "error: --report does not take --listen";
         QTest::newRow("mqtt, no file") << QStringList{"--mqtt", "hub", "--mqtt-id", "m-1"} << " port=ttyS3 period=1 ms=0 rotate=0 mqtt=hub:1883 id=m-1 every=10";
         QTest::newRow("mqtt over TLS") << QStringList{"--mqtt", "hub", "--mqtt-cafile", "/dev/null", "--mqtt-id", "m", "--mqtt-period", "3600", "x"}
                                        << "x port=ttyS3 period=1 ms=0 rotate=0 mqtt=hub:8883 id=m every=3600";

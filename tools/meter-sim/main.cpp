@@ -50,9 +50,11 @@ void sleepUntil(double when)
     }
 }
 
-// Writes bytes at the line's speed. Byte i is due at start + i byte times,
-// counted from one start per piece, so the rate does not drift with the
-// time each write takes.
+// Writes bytes at the line's speed. Byte i is due at start + i + 1 byte
+// times, once its ten bits are over the line, counted from one start per
+// piece, so the rate does not drift with the time each write takes. No
+// reply can reach the program within the same instant its frame left, on a
+// real line or here.
 class Line {
 public:
     Line(int fd, bool paced) : m_fd(fd), m_paced(paced) {}
@@ -64,9 +66,8 @@ public:
         while (sent < bytes.size() && !g_stop) {
             qsizetype due = bytes.size();
             if (m_paced) {
-                sleepUntil(start + double(sent) * kByteTime);
-                due = std::min<qsizetype>(bytes.size(),
-                                          qsizetype((now() - start) / kByteTime) + 1);
+                sleepUntil(start + double(sent + 1) * kByteTime);
+                due = std::min<qsizetype>(bytes.size(), qsizetype((now() - start) / kByteTime));
             }
             const ssize_t n = ::write(m_fd, bytes.constData() + sent, size_t(due - sent));
             if (n < 0 && errno == EINTR)
