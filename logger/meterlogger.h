@@ -40,6 +40,8 @@ private:
     // Everything that can refuse the run, before the port is opened: the
     // MQTT client, the log's file, its lock, the broker's settings.
     int prepare();
+    // --mqtt-remove: the meter's retained messages cleared at the broker.
+    int removeFromBroker();
     void record(const Record &r);
     void portState(bool open, const QString &why);
     void meterState(bool up);

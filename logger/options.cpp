@@ -64,7 +64,8 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "SIGINT or SIGTERM ends it after the record in progress.\n\n"
         "With --mqtt it also publishes them to an MQTT broker, with Home Assistant discovery;\n"
         "FILE is then optional. The broker password comes from --mqtt-password-file or the\n"
-        "environment variable QUELMAR_MQTT_PASSWORD.\n\n"
+        "environment variable QUELMAR_MQTT_PASSWORD; QUELMAR_MQTT_KEEPALIVE sets the seconds\n"
+        "between keep-alive pings, 5 to 3600 (default 30).\n\n"
         "quelmar-log --report [--cents C] [--csv] FILE... logs nothing: it reads the logs\n"
         "(in any order, rotated or not) and prints per day (per log for logs without the\n"
         "clock column) and in total: readings, energy in kWh (the meter's counter, and\n"
@@ -76,7 +77,7 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "4 the file cannot be written or already holds records (without --append);\n"
         "with --report, 4 a FILE cannot be read or is not a log;\n"
         "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
-        "accepted the logger."));
+        "accepted the logger; with --mqtt-remove, also a broker that cannot be reached."));
     p.addVersionOption();
     p.addOptions({
         {{"h", "help"}, "Show this help and exit."},
@@ -149,6 +150,12 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
     QString why;
     if (!mqttConfig(p, o.port, &o.broker, &why))
         return error(why);
+    o.broker.recordPeriod = o.period;
+    bool logging = !o.files.isEmpty();
+    for (const char *option : {"period", "clear", "duration", "append", "rotate", "clock"})
+        logging = logging || p.isSet(QLatin1String(option));
+    if (o.broker.remove && logging)
+        return error(QStringLiteral("--mqtt-remove only removes the meter from the broker: give it no FILE and no logging options"));
     o.clear = p.isSet(QStringLiteral("clear"));
     o.append = p.isSet(QStringLiteral("append"));
 

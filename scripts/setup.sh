@@ -11,7 +11,7 @@ BUILD=$ROOT/build
 # What `run` needs; `test` adds TEST_PACKAGES. Qt Charts' CMake files look
 # for Qt OpenGL's, which Debian's qt6-charts-dev does not pull in.
 RUN_PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
-              qt6-charts-dev libqt6opengl6-dev libmosquitto-dev
+              qt6-charts-dev libqt6opengl6-dev libmosquitto-dev libssl-dev
               fonts-liberation2 xvfb xauth imagemagick fonts-dejavu-core)
 # The MQTT tests run a broker of their own and make their certificates.
 TEST_PACKAGES=(clang clang-14 libclang-rt-14-dev libbenchmark-dev
