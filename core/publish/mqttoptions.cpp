@@ -23,6 +23,7 @@ const QList<QCommandLineOption> kOptions = {
     {"mqtt-topic", "The prefix of the state and availability topics (default quelmar).", "BASE"},
     {"mqtt-client-id", "The client id the broker sees, up to 128 printable characters (default: the id).", "ID"},
     {"mqtt-period", "Seconds between published readings, 1 to 3600 (default 10).", "SECONDS"},
+    {"mqtt-keepalive", "Seconds between keep-alive pings to the broker, 5 to 3600 (default 30).", "SECONDS"},
     {"mqtt-user", "User name at the broker.", "NAME"},
     {"mqtt-password-file", "Read the broker password from the first line of FILE.", "FILE"},
     {"mqtt-tls", "Use TLS; verify the broker's certificate and name against the system's authorities."},
@@ -129,12 +130,11 @@ bool mqttConfig(const QCommandLineParser &p, const QString &port, MqttPublisher:
         if (p.isSet(QLatin1String(option)) && !(*why = pemWhy(p, option, begin, what)).isEmpty())
             return false;
     }
-    if (qEnvironmentVariableIsSet("QUELMAR_MQTT_KEEPALIVE")) {
-        c->keepAlive = qEnvironmentVariable("QUELMAR_MQTT_KEEPALIVE").toInt(&ok);
-        if (!ok || c->keepAlive < 5 || c->keepAlive > 3600) {
-            *why = QStringLiteral("QUELMAR_MQTT_KEEPALIVE must be a whole number of seconds from 5 to 3600");
-            return false;
-        }
+    if (p.isSet(QStringLiteral("mqtt-keepalive")))
+        c->keepAlive = value("mqtt-keepalive").toInt(&ok);
+    if (!ok || c->keepAlive < 5 || c->keepAlive > 3600) {
+        *why = QStringLiteral("--mqtt-keepalive must be a whole number from 5 to 3600");
+        return false;
     }
     c->discovery = !p.isSet(QStringLiteral("no-discovery"));
     if (p.isSet(QStringLiteral("discovery-prefix")))
