@@ -222,9 +222,8 @@ int MeterLogger::removeFromBroker()
 {
     using Broker = MqttPublisher::Broker;
     const QString id = m_options.broker.id;
-    bool removed = false;
-    connect(m_publisher.get(), &MqttPublisher::removed, this, [this, id, &removed] {
-        removed = true;
+    connect(m_publisher.get(), &MqttPublisher::removed, this, [this, id] {
+        m_removed = true;
         m_status.say(StatusLines::Broker, QStringLiteral("removed %1 from the MQTT broker %2").arg(id, m_publisher->address()));
         quit(ExitDone);
     });
@@ -239,7 +238,7 @@ int MeterLogger::removeFromBroker()
     m_publisher->connectToBroker();
     QCoreApplication::exec();
     m_publisher->stop();
-    if (removed || m_code != ExitDone)
+    if (m_removed || m_code != ExitDone)
         return m_code;
     m_status.say(StatusLines::Other, QStringLiteral("%1 was not removed: stopped before the broker took it").arg(id));
     return ExitBrokerRefused;

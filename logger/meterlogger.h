@@ -71,6 +71,7 @@ private:
     qint64 m_silentMs = 0;       // how long the meter was gone, in all
     bool m_everOpen = false;
     bool m_meterUp = false;
+    bool m_removed = false;  // --mqtt-remove: the broker took it all
     QString m_broker;        // "", "broker up", "broker down"
     int m_code = -1;         // set by quit()
 };

@@ -76,7 +76,8 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "4 the file cannot be written or already holds records (without --append);\n"
         "with --report, 4 a FILE cannot be read or is not a log;\n"
         "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
-        "accepted the logger; with --mqtt-remove, also a broker that cannot be reached."));
+        "accepted the logger; with --mqtt-remove, also a broker that cannot be reached or a\n"
+        "removal stopped before the broker took it."));
     p.addVersionOption();
     p.addOptions({
         {{"h", "help"}, "Show this help and exit."},
