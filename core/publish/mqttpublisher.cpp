@@ -47,7 +47,7 @@ constexpr int kNotAuthorised = 5;
 #define QUELMAR_OPENSSL(X)                                                                                          \
     X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_set_verify) X(SSL_CTX_load_verify_locations)    \
     X(SSL_CTX_set_default_verify_paths) X(SSL_CTX_use_certificate_chain_file) X(SSL_CTX_use_PrivateKey_file)       \
-    X(SSL_CTX_check_private_key) X(SSL_CTX_get0_param) X(X509_VERIFY_PARAM_set1_host)                              \
+    X(SSL_CTX_get0_param) X(X509_VERIFY_PARAM_set1_host)                                                           \
     X(X509_VERIFY_PARAM_set1_ip_asc) X(SSL_CTX_set_info_callback) X(SSL_CTX_set_client_cert_cb)                    \
     X(SSL_get_verify_result) X(X509_verify_cert_error_string)
 #define QUELMAR_DECLARE(name) decltype(&::name) name = nullptr;
@@ -289,8 +289,9 @@ QString MqttPublisher::setUpTls(mosquitto *client)
     SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
     if (!(ca.isEmpty() ? SSL_CTX_set_default_verify_paths(context) : SSL_CTX_load_verify_locations(context, ca.constData(), nullptr)))
         why = QStringLiteral("cannot load the certificate authorities of %1").arg(ca.isEmpty() ? QStringLiteral("the system") : m_config.caFile);
+    // The key is checked against the certificate as it loads.
     if (!cert.isEmpty() && !(SSL_CTX_use_certificate_chain_file(context, cert.constData()) &&
-                             SSL_CTX_use_PrivateKey_file(context, key.constData(), SSL_FILETYPE_PEM) && SSL_CTX_check_private_key(context)))
+                             SSL_CTX_use_PrivateKey_file(context, key.constData(), SSL_FILETYPE_PEM)))
         why = QStringLiteral("the client certificate %1 and the key %2 do not go together").arg(m_config.certFile, m_config.keyFile);
     // The certificate must name the host: an address as an address.
     if (!X509_VERIFY_PARAM_set1_ip_asc(SSL_CTX_get0_param(context), host.constData()))
