@@ -194,6 +194,8 @@ int MeterLogger::run()
     }
     m_signals = new QSocketNotifier(wake, QSocketNotifier::Read, this);
     connect(m_signals, &QSocketNotifier::activated, this, &MeterLogger::stopSignal);
+    if (m_options.broker.remove)
+        return removeFromBroker();
 
     connect(&m_session.link(), &SerialLink::portState, this, &MeterLogger::portState);
     connect(&m_session, &MeterSession::linkChanged, this, &MeterLogger::meterState);
@@ -226,7 +228,7 @@ int MeterLogger::run()
             m_broker = state == Broker::Up ? QStringLiteral("broker up") : QStringLiteral("broker down");
             m_status.say(StatusLines::Broker, QStringLiteral("MQTT broker %1 %2")
                                                   .arg(m_publisher->address(), state == Broker::Up
-                                                                                   ? QStringLiteral("connected")
+                                                                                   ? QStringLiteral("connected, publishing as ") + m_options.broker.id
                                                                                    : QStringLiteral("down: ") + why));
             showStatus();
         });
@@ -274,6 +276,32 @@ int MeterLogger::run()
             code = ExitNoPort;
     }
     return code;
+}
+
+int MeterLogger::removeFromBroker()
+{
+    using Broker = MqttPublisher::Broker;
+    const QString id = m_options.broker.id;
+    connect(m_publisher.get(), &MqttPublisher::removed, this, [this, id] {
+        m_removed = true;
+        m_status.say(StatusLines::Broker, QStringLiteral("removed %1 from the MQTT broker %2").arg(id, m_publisher->address()));
+        quit(ExitDone);
+    });
+    // Nobody waits for a broker that may never come: the first failure ends it.
+    connect(m_publisher.get(), &MqttPublisher::brokerChanged, this, [this, id](Broker state, const QString &why) {
+        if (state != Broker::Down)
+            return;
+        m_status.say(StatusLines::Broker, QStringLiteral("%1 was not removed: the MQTT broker %2 is down: %3")
+                                              .arg(id, m_publisher->address(), why));
+        quit(ExitBrokerRefused);
+    });
+    m_publisher->connectToBroker();
+    QCoreApplication::exec();
+    m_publisher->stop();
+    if (m_removed || m_code != ExitDone)
+        return m_code;
+    m_status.say(StatusLines::Other, QStringLiteral("%1 was not removed: stopped before the broker took it").arg(id));
+    return ExitBrokerRefused;
 }
 
 void MeterLogger::endSilence(qint64 nowMs)

@@ -41,6 +41,8 @@ private:
     // Everything that can refuse the run, before the port is opened: the
     // MQTT client, the log's file, its lock, the broker's settings.
     int prepare();
+    // --mqtt-remove: the meter's retained messages cleared at the broker.
+    int removeFromBroker();
     void record(const Record &r);
     void portState(bool open, const QString &why);
     void meterState(bool up);
@@ -72,6 +74,7 @@ private:
     qint64 m_silentMs = 0;       // how long the meter was gone, in all
     bool m_everOpen = false;
     bool m_meterUp = false;
+    bool m_removed = false;  // --mqtt-remove: the broker took it all
     QString m_broker;        // "", "broker up", "broker down"
     int m_code = -1;         // set by quit()
     std::unique_ptr<WebFace> m_web; // last, so it goes first: it reads the members above

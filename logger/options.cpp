@@ -183,7 +183,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
         "with --report, 4 a FILE, or rows of one, could not be read or used (after the report),\n"
         "or the report could not be written;\n"
         "5 the MQTT broker refused the user name or password, or TLS failed, before it ever\n"
-        "accepted the logger; 6 the MQTT client library is missing or unusable.\n\n"
+        "accepted the logger; with --mqtt-remove, also a broker that cannot be reached or a\n"
+        "removal stopped before the broker took it; 6 the MQTT client library is missing or\n"
+        "unusable.\n\n"
         "With --listen it also serves, read-only: a live page at /, the latest record at /state.json\n"
         "(as the broker's state), and /metrics for Prometheus."));
     p.addVersionOption();
@@ -279,6 +281,12 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments, const std::functi
     QString why;
     if (!mqttConfig(p, o.port, &o.broker, &why))
         return error(why);
+    o.broker.recordPeriod = o.period;
+    bool logging = !o.files.isEmpty();
+    for (const char *option : {"period", "clear", "duration", "append", "rotate", "clock"})
+        logging = logging || p.isSet(QLatin1String(option));
+    if (o.broker.remove && logging)
+        return error(QStringLiteral("--mqtt-remove only removes the meter from the broker: give it no FILE and no logging options"));
     o.clear = p.isSet(QStringLiteral("clear"));
     o.append = p.isSet(QStringLiteral("append"));
 

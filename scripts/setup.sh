@@ -13,7 +13,7 @@ BUILD=$ROOT/build
 # HTTP Server's for Qt WebSockets'. The logger's page draws with
 # libjs-chart.js.
 RUN_PACKAGES=(cmake make g++ qt6-base-dev qt6-base-dev-tools qt6-serialport-dev
-              qt6-charts-dev libqt6opengl6-dev libmosquitto-dev pkg-config libsystemd-dev
+              qt6-charts-dev libqt6opengl6-dev libmosquitto-dev libssl-dev pkg-config libsystemd-dev
               fonts-liberation2 xvfb xauth imagemagick fonts-dejavu-core
               qt6-httpserver-dev qt6-websockets-dev libjs-chart.js)
 # The MQTT tests run a broker of their own and make their certificates; the

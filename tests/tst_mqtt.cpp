@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The logger publishing to a real broker: a mosquitto of the test's own on
 // free ports (plain, with a password, with TLS from a CA that openssl makes
-// here), the simulated meter, and what a subscriber to every topic sees.
+// here, with TLS for client certificates only), the simulated meter, and
+// what a subscriber to every topic sees.
 #include "core/publish/mqttpayload.h"
 #include "testsupport.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,9 +21,11 @@ class tst_Mqtt : public QObject
     Q_OBJECT
     QTemporaryDir dir;
     QProcess broker, sub, logger; // the logger of the shared run: the service, id "shared"
-    std::unique_ptr<MeterSim> sim;
-    QMap<QString, QString> vars; // {plain}, {auth}, {tls}: ports; {d}: the folder; the service's specifiers
+    QProcess lossy;               // id "lossy", its meter losing a reply in ten
+    std::unique_ptr<MeterSim> sim, lossyMeter;
+    QMap<QString, QString> vars; // {plain}, {auth}, {tls}, {mutual}: ports; {d}: the folder; the service's specifiers
     QList<QByteArray> seen;      // "topic payload", as they came
+    QByteArray brokerSaid;       // the broker's log
 
     static QJsonObject json(const QByteArray &text) { return QJsonDocument::fromJson(text).object(); }
     QByteArray read(const QString &name) const { return fileBytes(QDir(dir.path()).filePath(name)); }
@@ -35,7 +40,7 @@ class tst_Mqtt : public QObject
     bool startBroker()
     {
         broker.start("bash", {SOURCE_DIR "/tests/support/mqtt-broker.sh", dir.path()});
-        return QTest::qWaitFor([&] { return broker.readAllStandardError().contains(" running"); }, 10000);
+        return QTest::qWaitFor([&] { return (brokerSaid += broker.readAllStandardError()).contains(" running"); }, 10000);
     }
     QByteArray last(const QString &topic, int back = 0)
     {
@@ -80,13 +85,15 @@ private slots:
     {
         QVERIFY(startBroker());
         const QList<QByteArray> ports = read("ports").split('\n');
-        for (int i = 0; i < 3; ++i)
-            vars[QStringList{"{plain}", "{auth}", "{tls}"}[i]] = ports.value(i);
+        for (int i = 0; i < 4; ++i)
+            vars[QStringList{"{plain}", "{auth}", "{tls}", "{mutual}"}[i]] = ports.value(i);
         vars["{d}"] = dir.path();
         sub.start("mosquitto_sub", fill("-p {plain} -t # -F") << "%t %p");
         // Past a minute of meter time within seconds, under 1 Wh for longer.
         sim = std::make_unique<MeterSim>();
         QVERIFY(!sim->start({"--no-pacing", "--lead", "--watts", "10", "--time-scale", "20", "--link", dir.filePath("meter")}).isEmpty());
+        lossyMeter = std::make_unique<MeterSim>();
+        lossy.start(LOGGER_EXE, fill("--mqtt 127.0.0.1:{plain} --mqtt-id lossy --port") << lossyMeter->start({"--no-pacing", "--drop", "0.1", "--seed", "7"}));
         // The shared run is the service as installed, with more options from
         // an environment file in the user's configuration folder (%E).
         QVERIFY(QDir().mkpath(dir.filePath("home/quelmar")));
@@ -100,24 +107,31 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!last("quelmar/shared/state", 3).isEmpty(), 20000);
     }
 
+    // {d}/by-id plays /dev/serial/by-id, with a link to {d}/dev/ttyUSB0.
     void ids_data()
     {
         QTest::addColumn<QStringList>("hostPortId");
-        QTest::newRow("device path") << QStringList{"Pi-Kitchen", "/dev/ttyUSB0", "quelmar_pi_kitchen_ttyusb0"};
+        QTest::newRow("adapter by id") << QStringList{"Pi-Kitchen", "{d}/dev/ttyUSB0", "quelmar_usb_ftdi_ft232r_a50285bi_if00_port0"};
+        QTest::newRow("no link") << QStringList{"Pi-Kitchen", "{d}/dev/ttyUSB1", "quelmar_pi_kitchen_ttyusb1"};
         QTest::newRow("window name") << QStringList{"nas.home", "COM3", "quelmar_nas_home_com3"};
+        QTest::newRow("cut to 128") << QStringList{QString(200, 'X'), "COM3", "quelmar_" + QString(120, 'x')};
     }
     void ids()
     {
         QFETCH(QStringList, hostPortId);
-        QCOMPARE(quelmar::mqtt::defaultId(hostPortId[0], hostPortId[1]), hostPortId[2]);
+        QVERIFY(QDir(dir.path()).mkpath("by-id") && QDir(dir.path()).mkpath("dev") && writeFile(dir.filePath("dev/ttyUSB0"), {}) && writeFile(dir.filePath("dev/ttyUSB1"), {}));
+        QFile::link("../dev/ttyUSB0", dir.filePath("by-id/usb-FTDI_FT232R_A50285BI-if00-port0"));
+        const QString port = expand(hostPortId[1]);
+        QCOMPARE(quelmar::mqtt::defaultId(hostPortId[0], port, quelmar::mqtt::serialIdOf(port, dir.filePath("by-id"))), hostPortId[2]);
     }
 
+    // Each number shown with the window's decimals; 2 periods and 10 s to expire.
     void discovery_data()
     {
-        QTest::addColumn<QString>("expected"); // device class, unit, state class
-        for (const char *row : {"power power W measurement", "apparent_power apparent_power VA measurement", "voltage voltage V measurement",
-                                "current current A measurement", "power_factor power_factor  measurement", "lead_lag enum  ",
-                                "energy energy Wh total_increasing", "elapsed duration s measurement"})
+        QTest::addColumn<QString>("expected"); // device class, unit, state class, precision, category
+        for (const char *row : {"power power W measurement 3 ", "apparent_power apparent_power VA measurement 3 ", "voltage voltage V measurement 2 ",
+                                "current current A measurement 3 ", "power_factor power_factor  measurement 3 ", "lead_lag enum    diagnostic",
+                                "energy energy Wh total_increasing 0 ", "elapsed duration s measurement 0 diagnostic"})
             QTest::newRow(QByteArray(row).split(' ')[0]) << QString(row).section(' ', 1);
     }
     void discovery()
@@ -126,16 +140,18 @@ private slots:
         const QString key = QTest::currentDataTag();
         const QJsonObject c = json(last("homeassistant/sensor/shared/" + key + "/config"));
         QCOMPARE(QStringList({c["device_class"].toString(), c["unit_of_measurement"].toString(), c["state_class"].toString(),
-                              c["value_template"].toString(), c["unique_id"].toString()}).join(' '),
-                 expected + " {{ value_json." + key + " }} shared_" + key);
+                              c["suggested_display_precision"].toVariant().toString(), c["entity_category"].toString(),
+                              c["expire_after"].toVariant().toString(), c["value_template"].toString(), c["unique_id"].toString()}).join(' '),
+                 expected + " 12 {{ value_json." + key + " }} shared_" + key);
         QVERIFY(json(last("quelmar/shared/state")).contains(key));
     }
     void discoveryConfig()
     {
-        QCOMPARE(json(last("homeassistant/sensor/shared/energy/config")), json(R"({"unique_id":"shared_energy","name":"Energy",
+        QCOMPARE(json(last("homeassistant/sensor/shared/energy/config")), json(QString(R"({"unique_id":"shared_energy","name":"Energy",
             "state_topic":"quelmar/shared/state","value_template":"{{ value_json.energy }}","availability_topic":"quelmar/shared/availability",
-            "device":{"identifiers":["shared"],"name":"Quelmar meter meter","model":"Quelmar meter","sw_version":"quelmar-log 2.0.1beta"},
-            "device_class":"energy","unit_of_measurement":"Wh","state_class":"total_increasing"})"));
+            "expire_after":12,"device":{"identifiers":["shared"],"name":"Quelmar meter meter on %1","manufacturer":"Norvane","model":"Quelmar meter",
+            "sw_version":"quelmar-log 2.0.1beta"},"origin":{"name":"quelmar-log","sw_version":"2.0.1beta"},"device_class":"energy",
+            "unit_of_measurement":"Wh","state_class":"total_increasing","suggested_display_precision":0})").arg(QSysInfo::machineHostName()).toUtf8()));
         QCOMPARE(json(last("homeassistant/sensor/shared/lead_lag/config"))["options"].toVariant(), QVariantList({"lead", "lag"}));
         QCOMPARE(last("quelmar/shared/availability"), "online");
         statesAreRecords();
@@ -143,20 +159,36 @@ private slots:
 
     // A logger of its own per row. It ends by itself with the exit code
     // `end` and says `said` on stderr, or runs until the signal -`end` and
-    // leaves the meter offline.
+    // leaves the meter offline; while it runs, the broker's log or a message
+    // shows `said`, and Home Assistant saying "online" brings the configs
+    // and a state at once.
     void variants_data()
     {
-        QTest::addColumn<QString>("args"); // the environment holds the right password
+        QTest::addColumn<QString>("args"); // the environment holds the right password and points the system's store at {d}/ca
         QTest::addColumn<int>("end");
         QTest::addColumn<QString>("said");
         const QString auth = "--mqtt 127.0.0.1:{auth} --mqtt-user alice";
-        QTest::newRow("password file, no discovery, stopped") << auth + " --mqtt-password-file {d}/right --no-discovery" << -SIGTERM << "";
+        const QString mutual = "--mqtt 127.0.0.1:{mutual} --mqtt-cafile {d}/ca";
+        const QString refused = " refused the connection: the broker";
+        QTest::newRow("password file, no discovery, stopped") << auth + " --mqtt-password-file {d}/right --no-discovery" << -SIGTERM
+                                                              << " as password_file__no_discovery__stopped ";
         QTest::newRow("password from the environment, killed") << auth << -SIGKILL << "";
         QTest::newRow("wrong password in the file") << auth + " --mqtt-password-file {d}/wrong" << 5
                                         << "the MQTT broker 127.0.0.1:{auth} refused the connection: Connection Refused: not authorised.";
-        QTest::newRow("TLS, discovery prefix, killed") << "--mqtt 127.0.0.1:{tls} --mqtt-cafile {d}/ca --discovery-prefix ha/x" << -SIGKILL << "";
-        QTest::newRow("TLS, another name") << "--mqtt localhost:{tls} --mqtt-cafile {d}/ca" << 5 << "localhost:{tls} refused the connection: certificate verify failed";
-        QTest::newRow("TLS, wrong CA") << "--mqtt 127.0.0.1:{tls} --mqtt-cafile {d}/other" << 5 << "127.0.0.1:{tls} refused the connection: certificate verify failed";
+        QTest::newRow("TLS, discovery prefix, 7 s records, killed") << "--mqtt 127.0.0.1:{tls} --mqtt-cafile {d}/ca --discovery-prefix ha/x --period 7"
+                                                                  << -SIGKILL << "\"expire_after\":38,"; // states 14 s apart
+        QTest::newRow("TLS, another name") << "--mqtt localhost:{tls} --mqtt-cafile {d}/ca" << 5 << "localhost:{tls}" + refused + "'s certificate does not name localhost";
+        QTest::newRow("TLS, wrong CA") << "--mqtt 127.0.0.1:{tls} --mqtt-cafile {d}/other" << 5
+                                       << "127.0.0.1:{tls}" + refused + "'s certificate is not signed by the authority in {d}/other";
+        QTest::newRow("system store, topic, client id, hourly") << "--mqtt 127.0.0.1:{tls} --mqtt-tls --mqtt-topic home/m --mqtt-client-id fixed-1 --mqtt-period 3600"
+                                                                << -SIGTERM << " as fixed-1 ";
+        QTest::newRow("client certificate, killed") << mutual + " --mqtt-cert {d}/client --mqtt-key {d}/client.key" << -SIGKILL << "";
+        QTest::newRow("no client certificate") << mutual << 5 << "127.0.0.1:{mutual}" + refused + " asks for a client certificate";
+        QTest::newRow("another's key") << mutual + " --mqtt-cert {d}/client --mqtt-key {d}/ca.key" << 2
+                                       << "MQTT: the client certificate {d}/client and the key {d}/ca.key do not go together";
+        QTest::newRow("remove from no broker") << "--mqtt 127.0.0.1:1 --mqtt-remove" << 5 << "was not removed: the MQTT broker 127.0.0.1:1 is down: Connection refused";
+        QTest::newRow("remove") << "--mqtt 127.0.0.1:{plain} --mqtt-id tls__discovery_prefix__7_s_records__killed --discovery-prefix ha/x --mqtt-remove"
+                                << 0 << "removed tls__discovery_prefix__7_s_records__killed from the MQTT broker 127.0.0.1:{plain}";
     }
     void variants()
     {
@@ -166,21 +198,61 @@ private slots:
         const QString id = QString(QTest::currentDataTag()).toLower().replace(QRegularExpression("[^a-z0-9]"), "_");
         MeterSim meter;
         QProcess p;
-        p.setEnvironment(QProcess::systemEnvironment() << "QUELMAR_MQTT_PASSWORD=right");
+        p.setEnvironment(QProcess::systemEnvironment() << "QUELMAR_MQTT_PASSWORD=right" << "SSL_CERT_FILE=" + dir.filePath("ca"));
         p.start(LOGGER_EXE, QStringList{"--port", meter.start({"--no-pacing"}), "--mqtt-id", id} + fill(args));
         if (end >= 0) {
             QVERIFY(p.waitForFinished(20000));
             QCOMPARE(p.exitCode(), end);
             QVERIFY2(p.readAllStandardError().contains(expand(said).toUtf8()), qPrintable(said));
+            QProcess retained; // a new subscriber is given nothing of a removed meter
+            if (args.contains("--mqtt-remove"))
+                retained.start("mosquitto_sub", fill("-p {plain} -W 1 -t ha/x/sensor/{gone}/+/config -t quelmar/{gone}/availability").replaceInStrings("{gone}", said.section(' ', 1, 1)));
+            QVERIFY(!args.contains("--mqtt-remove") || (retained.waitForFinished() && retained.readAll().isEmpty()));
             return;
         }
-        const QString availability = "quelmar/" + id + "/availability";
-        QTRY_COMPARE_WITH_TIMEOUT(last(availability), "online", 15000);
-        QCOMPARE(last("homeassistant/sensor/" + id + "/power/config").isEmpty(), args.contains("discovery"));
-        QCOMPARE(last("ha/x/sensor/" + id + "/power/config").isEmpty(), !args.contains("ha/x"));
+        const QString base = args.contains("--mqtt-topic") ? "home/m/" + id : "quelmar/" + id;
+        const QString prefix = args.contains("ha/x") ? "ha/x" : "homeassistant";
+        QTRY_VERIFY_WITH_TIMEOUT(last(base + "/availability") == "online" && !last(base + "/state").isEmpty(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(QByteArray(brokerSaid += broker.readAllStandardError()).append(seen.join('\n')).contains(expand(said).toUtf8()), 5000);
+        last({});
+        seen.clear(); // what comes now comes of Home Assistant's "online"
+        QVERIFY(QProcess::execute("mosquitto_pub", fill("-p {plain} -t " + prefix + "/status -m online")) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!last(base + "/state").isEmpty() && last(prefix + "/sensor/" + id + "/power/config").isEmpty() == args.contains("--no-discovery"), 1000);
         ::kill(p.processId(), -end);
         QTRY_COMPARE_WITH_TIMEOUT(p.state(), QProcess::NotRunning, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(last(availability), "offline", 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(last(base + "/availability"), "offline", 5000);
+    }
+
+    // A broker that takes the connection and never answers, and one that
+    // answers the connect and then nothing.
+    void silentBrokers()
+    {
+        QTcpServer silent, mute;
+        QVERIFY(silent.listen(QHostAddress::LocalHost) && mute.listen(QHostAddress::LocalHost));
+        connect(&mute, &QTcpServer::newConnection, this, [&mute] {
+            QTcpSocket *s = mute.nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, s, [s] { s->readAll().startsWith('\x10') && s->write("\x20\x02\0\0", 4); }); // CONNECT, CONNACK
+        });
+        QProcess a, b, c; // c removes, and is stopped before it could
+        for (auto [p, server, more] : {std::tuple{&a, &silent, ""}, std::tuple{&b, &mute, " --mqtt-keepalive 5"}, std::tuple{&c, &silent, " --mqtt-remove"}})
+            p->start(LOGGER_EXE, fill("--port {d}/none --mqtt 127.0.0.1:" + QString::number(server->serverPort()) + more));
+        QTest::qWait(1000);
+        c.terminate();
+        QVERIFY(c.waitForFinished() && c.exitCode() == 5 && c.readAllStandardError().contains(" was not removed: stopped before the broker took it"));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += a.readAllStandardError()).contains("down: no answer from the broker within 10 s of connecting"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((said += b.readAllStandardError()).contains("down: no answer from the broker to a keep-alive ping in 5 s"), 20000);
+    }
+
+    // The lossy meter has lost a reply now and then since the start without
+    // ever being taken for gone; a meter that stops answering goes offline.
+    void missedReplies()
+    {
+        QVERIFY(!lossy.readAllStandardError().contains("the meter has not answered"));
+        ::kill(lossyMeter->process().processId(), SIGSTOP);
+        QTRY_COMPARE_WITH_TIMEOUT(last("quelmar/lossy/availability"), "offline", 10000);
+        ::kill(lossyMeter->process().processId(), SIGCONT);
+        QTRY_COMPARE_WITH_TIMEOUT(last("quelmar/lossy/availability"), "online", 10000);
     }
 
     // The broker restarts without its retained messages, then the meter is

@@ -6,6 +6,8 @@
 #include "core/session/metersession.h"
 
 #include <mosquitto.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 #include <QFile>
 
@@ -23,7 +25,6 @@ namespace quelmar {
 
 namespace {
 
-constexpr int kKeepAliveSeconds = 30;
 constexpr int kFirstRetryMs = 500;
 // How long stop() lets the network thread say goodbye.
 constexpr auto kStopWait = std::chrono::seconds(3);
@@ -36,17 +37,79 @@ constexpr int kNotAuthorised = 5;
 // them. These pointers hide the library's functions of the same names.
 #define QUELMAR_MOSQUITTO(X)                                                                                        \
     X(mosquitto_lib_init) X(mosquitto_new) X(mosquitto_destroy) X(mosquitto_threaded_set)                          \
-    X(mosquitto_connect_callback_set) X(mosquitto_log_callback_set) X(mosquitto_will_set)                          \
-    X(mosquitto_username_pw_set) X(mosquitto_tls_set) X(mosquitto_connect) X(mosquitto_loop)                      \
-    X(mosquitto_want_write) X(mosquitto_publish) X(mosquitto_disconnect) X(mosquitto_strerror)                     \
+    X(mosquitto_connect_callback_set) X(mosquitto_log_callback_set) X(mosquitto_message_callback_set)              \
+    X(mosquitto_publish_callback_set) X(mosquitto_will_set) X(mosquitto_username_pw_set) X(mosquitto_int_option)   \
+    X(mosquitto_void_option) X(mosquitto_connect) X(mosquitto_loop) X(mosquitto_want_write)   \
+    X(mosquitto_subscribe) X(mosquitto_publish) X(mosquitto_disconnect) X(mosquitto_strerror)                      \
     X(mosquitto_connack_string)
+// The client's TLS library, already loaded with it. The TLS context is
+// made here, so that a refused certificate has its reason, which the client
+// does not tell.
+#define QUELMAR_OPENSSL(X)                                                                                          \
+    X(TLS_client_method) X(SSL_CTX_new) X(SSL_CTX_free) X(SSL_CTX_set_verify) X(SSL_CTX_load_verify_locations)    \
+    X(SSL_CTX_set_default_verify_paths) X(SSL_CTX_use_certificate_chain_file) X(SSL_CTX_use_PrivateKey_file)       \
+    X(SSL_CTX_get0_param) X(X509_VERIFY_PARAM_set1_host)                                                           \
+    X(X509_VERIFY_PARAM_set1_ip_asc) X(SSL_CTX_set_info_callback) X(SSL_CTX_set_client_cert_cb)                    \
+    X(SSL_get_verify_result) X(X509_verify_cert_error_string)
 #define QUELMAR_DECLARE(name) decltype(&::name) name = nullptr;
 QUELMAR_MOSQUITTO(QUELMAR_DECLARE)
+QUELMAR_OPENSSL(QUELMAR_DECLARE)
 #undef QUELMAR_DECLARE
 
-// The file the client library is loaded from, as the dynamic linker
-// looks for it.
+// The files the libraries are loaded from, as the dynamic linker looks for
+// them.
 constexpr char kClientLibrary[] = "libmosquitto.so.1";
+constexpr char kTlsLibrary[] = "libssl.so.3";
+
+// What the last handshake on this thread learnt: each publisher connects
+// on a thread of its own.
+thread_local long tlsVerifyResult = X509_V_OK; // as the alert we sent was
+thread_local bool tlsCertificateAsked = false; // for a client certificate we lack
+
+void onTlsInfo(const SSL *ssl, int where, int)
+{
+    if ((where & SSL_CB_WRITE_ALERT) == SSL_CB_WRITE_ALERT)
+        tlsVerifyResult = SSL_get_verify_result(ssl);
+}
+
+int onCertificateAsked(SSL *, X509 **, EVP_PKEY **)
+{
+    tlsCertificateAsked = true;
+    return 0;
+}
+
+// Why the broker's certificate was refused, in words that tell a wrong
+// authority from a wrong name; "" when it was not.
+QString certificateWhy(long result, const QString &host, const QString &caFile)
+{
+    switch (result) {
+    case X509_V_OK:
+        return {};
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return QStringLiteral("the broker's certificate does not name %1").arg(host);
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        return caFile.isEmpty() ? QStringLiteral("the broker's certificate is not signed by an authority this computer trusts")
+                                : QStringLiteral("the broker's certificate is not signed by the authority in %1").arg(caFile);
+    default:
+        return QStringLiteral("the broker's certificate: %1").arg(QString::fromUtf8(X509_verify_cert_error_string(result)));
+    }
+}
+
+// Resolves `name` in `library` into `f`; false, with `missing` saying so,
+// when it has no such function.
+template <typename F>
+bool resolve(void *library, const char *file, const char *name, F &f, QString *missing)
+{
+    f = reinterpret_cast<F>(::dlsym(library, name));
+    if (!f)
+        *missing = QStringLiteral("the MQTT client library %1 has no function %2").arg(QLatin1String(file), QLatin1String(name));
+    return f != nullptr;
+}
 
 } // namespace
 
@@ -54,25 +117,25 @@ bool MqttPublisher::loadClient(QString *why)
 {
     static QString missing;
     static const bool loaded = [] {
-        // By the exact name the linker looks for, so that its own reason
+        // By the exact names the linker looks for, so that its own reason
         // (no such file, not a library) is the one the user reads.
         void *library = ::dlopen(kClientLibrary, RTLD_LAZY | RTLD_LOCAL);
-        if (!library) {
+        void *tls = library ? ::dlopen(kTlsLibrary, RTLD_LAZY | RTLD_LOCAL) : nullptr;
+        if (!library || !tls) {
             missing = QStringLiteral("cannot load the MQTT client library %1: %2")
-                          .arg(QLatin1String(kClientLibrary), QString::fromLocal8Bit(::dlerror()));
+                          .arg(QLatin1String(library ? kTlsLibrary : kClientLibrary), QString::fromLocal8Bit(::dlerror()));
             return false;
         }
-#define QUELMAR_RESOLVE(name)                                                                                       \
-    name = reinterpret_cast<decltype(name)>(::dlsym(library, #name));                                               \
-    if (!name) {                                                                                                    \
-        missing = QStringLiteral("the MQTT client library %1 has no function %2")                                   \
-                      .arg(QLatin1String(kClientLibrary), QLatin1String(#name));                                    \
-        return false;                                                                                               \
-    }
+        bool ok = true;
+#define QUELMAR_RESOLVE(name) ok = ok && resolve(library, kClientLibrary, #name, name, &missing);
         QUELMAR_MOSQUITTO(QUELMAR_RESOLVE)
 #undef QUELMAR_RESOLVE
-        mosquitto_lib_init();
-        return true;
+#define QUELMAR_RESOLVE(name) ok = ok && resolve(tls, kTlsLibrary, #name, name, &missing);
+        QUELMAR_OPENSSL(QUELMAR_RESOLVE)
+#undef QUELMAR_RESOLVE
+        if (ok)
+            mosquitto_lib_init();
+        return ok;
     }();
     if (!loaded && why)
         *why = missing;
@@ -90,6 +153,9 @@ struct MqttPublisher::Network {
     MqttPublisher *owner = nullptr; // null from stop() on
     std::atomic_bool stopping{false};
     std::atomic_bool wasUp{false};  // connected since the last failure
+    QString host;                   // as the certificate must name it
+    QString caFile;
+    int keepAlive = 30;
     bool finished = false;
     int refusal = 0;                // the last CONNACK's refusal code
     QString tlsError;               // the last TLS error the library logged
@@ -125,6 +191,17 @@ struct MqttPublisher::Network {
             std::lock_guard<std::mutex> lock(net->mutex);
             net->refusal = rc;
         }
+    }
+    // Home Assistant's status: "online" when it has started. A retained one
+    // is old news, not a start.
+    static void onMessage(mosquitto *, void *self, const mosquitto_message *m)
+    {
+        if (!m->retain && m->payloadlen == 6 && std::memcmp(m->payload, "online", 6) == 0)
+            static_cast<Network *>(self)->post([](MqttPublisher *p) { p->publishAll(); });
+    }
+    static void onPublish(mosquitto *, void *self, int)
+    {
+        static_cast<Network *>(self)->post([](MqttPublisher *p) { p->published(); });
     }
     static void onLog(mosquitto *, void *self, int level, const char *text)
     {
@@ -162,31 +239,72 @@ bool MqttPublisher::setUp(QString *why)
 {
     if (!loadClient(why))
         return false;
-    mosquitto *client = m_net->client = mosquitto_new(nullptr, true, m_net.get());
+    const QByteArray clientId = m_config.clientId.toUtf8();
+    mosquitto *client = m_net->client = mosquitto_new(clientId.isEmpty() ? nullptr : clientId.constData(), true, m_net.get());
     if (!client) {
         *why = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
+    m_net->host = m_config.host;
+    m_net->caFile = m_config.caFile;
+    m_net->keepAlive = m_config.keepAlive;
     // Publishing from this thread while the network thread runs the loop.
     mosquitto_threaded_set(client, true);
     mosquitto_connect_callback_set(client, &Network::onConnect);
     mosquitto_log_callback_set(client, &Network::onLog);
-    const QByteArray availability = mqtt::availabilityTopic(m_config.id).toUtf8();
-    int rc = mosquitto_will_set(client, availability.constData(), 7, "offline", 1, true);
+    mosquitto_message_callback_set(client, &Network::onMessage);
+    int rc = MOSQ_ERR_SUCCESS;
+    // A removal's only messages are the removals, acknowledged.
+    if (m_config.remove) {
+        mosquitto_publish_callback_set(client, &Network::onPublish);
+    } else {
+        const QByteArray availability = mqtt::availabilityTopic(m_config.base, m_config.id).toUtf8();
+        rc = mosquitto_will_set(client, availability.constData(), 7, "offline", 1, true);
+    }
     if (rc == MOSQ_ERR_SUCCESS && !m_config.user.isEmpty()) {
         const QByteArray user = m_config.user.toUtf8();
         const QByteArray password = m_config.password.toUtf8();
         rc = mosquitto_username_pw_set(client, user.constData(), m_config.password.isEmpty() ? nullptr : password.constData());
     }
-    if (rc == MOSQ_ERR_SUCCESS && !m_config.caFile.isEmpty()) {
-        // The library checks the peer's certificate and host name by default.
-        rc = mosquitto_tls_set(client, QFile::encodeName(m_config.caFile).constData(), nullptr, nullptr, nullptr, nullptr);
-    }
     if (rc != MOSQ_ERR_SUCCESS) {
         *why = QString::fromUtf8(mosquitto_strerror(rc));
         return false;
     }
-    return true;
+    if (m_config.tls)
+        *why = setUpTls(client);
+    return why->isEmpty();
+}
+
+QString MqttPublisher::setUpTls(mosquitto *client)
+{
+    // A context of our own, not the library's: the library does not tell a
+    // wrong authority from a wrong name. With ours it checks nothing itself,
+    // so everything is set here; it holds a reference of its own to it.
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    if (!context)
+        return QString::fromLocal8Bit(std::strerror(ENOMEM));
+    const QByteArray ca = QFile::encodeName(m_config.caFile);
+    const QByteArray cert = QFile::encodeName(m_config.certFile);
+    const QByteArray key = QFile::encodeName(m_config.keyFile);
+    const QByteArray host = m_config.host.toUtf8();
+    QString why;
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    if (!(ca.isEmpty() ? SSL_CTX_set_default_verify_paths(context) : SSL_CTX_load_verify_locations(context, ca.constData(), nullptr)))
+        why = QStringLiteral("cannot load the certificate authorities of %1").arg(ca.isEmpty() ? QStringLiteral("the system") : m_config.caFile);
+    // The key is checked against the certificate as it loads.
+    if (!cert.isEmpty() && !(SSL_CTX_use_certificate_chain_file(context, cert.constData()) &&
+                             SSL_CTX_use_PrivateKey_file(context, key.constData(), SSL_FILETYPE_PEM)))
+        why = QStringLiteral("the client certificate %1 and the key %2 do not go together").arg(m_config.certFile, m_config.keyFile);
+    // The certificate must name the host: an address as an address.
+    if (!X509_VERIFY_PARAM_set1_ip_asc(SSL_CTX_get0_param(context), host.constData()))
+        X509_VERIFY_PARAM_set1_host(SSL_CTX_get0_param(context), host.constData(), 0);
+    SSL_CTX_set_info_callback(context, &onTlsInfo);
+    SSL_CTX_set_client_cert_cb(context, &onCertificateAsked);
+    if (why.isEmpty() && (mosquitto_void_option(client, MOSQ_OPT_SSL_CTX, context) != MOSQ_ERR_SUCCESS ||
+                          mosquitto_int_option(client, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0) != MOSQ_ERR_SUCCESS))
+        why = QStringLiteral("the MQTT client takes no TLS settings");
+    SSL_CTX_free(context);
+    return why;
 }
 
 void MqttPublisher::connectToBroker()
@@ -199,26 +317,46 @@ void MqttPublisher::run(const std::shared_ptr<Network> &net, const QByteArray &h
     int retryMs = kFirstRetryMs;
     for (;;) {
         net->wasUp = false;
+        tlsVerifyResult = X509_V_OK;
+        tlsCertificateAsked = false;
         // Connecting blocks this thread, not the event loop: the name
         // lookup, the TCP connect and the TLS handshake each fail here at
         // once and in words, which the library's asynchronous connect does
         // not do for every TLS failure.
-        int rc = mosquitto_connect(net->client, host.constData(), port, kKeepAliveSeconds);
+        int rc = mosquitto_connect(net->client, host.constData(), port, net->keepAlive);
+        const auto connectBy = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectWaitMs);
+        bool unanswered = false;
         // While stopping, the loop runs only until the goodbye is written.
-        while (rc == MOSQ_ERR_SUCCESS && !(net->stopping && !mosquitto_want_write(net->client)))
+        while (rc == MOSQ_ERR_SUCCESS && !(net->stopping && !mosquitto_want_write(net->client))) {
             rc = mosquitto_loop(net->client, 1000, 1);
+            // The library would wait a whole keep-alive for a CONNACK.
+            if (!net->wasUp && !net->stopping && std::chrono::steady_clock::now() > connectBy) {
+                unanswered = true;
+                break;
+            }
+        }
         const int error = errno;
         if (net->stopping)
             break;
-        bool refusal = rc == MOSQ_ERR_TLS;
+        // A broker that asks for a certificate we lack may close the
+        // connection before its alert is read.
+        bool refusal = rc == MOSQ_ERR_TLS || (!net->wasUp && tlsCertificateAsked);
         QString why;
         {
             std::lock_guard<std::mutex> lock(net->mutex);
-            if (rc == MOSQ_ERR_CONN_REFUSED) {
+            const QString certificate = certificateWhy(tlsVerifyResult, net->host, net->caFile);
+            if (unanswered) {
+                mosquitto_disconnect(net->client);
+                why = QStringLiteral("no answer from the broker within %1 s of connecting").arg(kConnectWaitMs / 1000);
+            } else if (rc == MOSQ_ERR_CONN_REFUSED) {
                 refusal = net->refusal == kBadUserOrPassword || net->refusal == kNotAuthorised;
                 why = QString::fromUtf8(mosquitto_connack_string(net->refusal));
-            } else if (rc == MOSQ_ERR_TLS && !net->tlsError.isEmpty()) {
-                why = net->tlsError;
+            } else if (!net->wasUp && tlsCertificateAsked) {
+                why = QStringLiteral("the broker asks for a client certificate (--mqtt-cert and --mqtt-key)");
+            } else if (rc == MOSQ_ERR_KEEPALIVE) {
+                why = QStringLiteral("no answer from the broker to a keep-alive ping in %1 s").arg(net->keepAlive);
+            } else if (rc == MOSQ_ERR_TLS && !(certificate.isEmpty() && net->tlsError.isEmpty())) {
+                why = certificate.isEmpty() ? net->tlsError : certificate;
             } else {
                 why = QString::fromLocal8Bit(rc == MOSQ_ERR_ERRNO ? std::strerror(error) : mosquitto_strerror(rc));
             }
@@ -242,14 +380,47 @@ void MqttPublisher::connected()
 {
     m_broker = Broker::Up;
     m_everUp = true;
-    // The broker may have restarted without its retained messages.
+    if (m_config.remove) {
+        publishRemoval();
+    } else {
+        const QByteArray status = mqtt::statusTopic(m_config.discoveryPrefix).toUtf8();
+        mosquitto_subscribe(m_net->client, nullptr, status.constData(), 1);
+        publishAll();
+    }
+    emit brokerChanged(m_broker, QString());
+}
+
+void MqttPublisher::publishAll()
+{
+    // The broker may have restarted without its retained messages, and Home
+    // Assistant without the last state.
     if (m_config.discovery) {
+        // A state may be missed once, and come late by the meter's seconds
+        // of grace, before the values show as unavailable.
+        const mqtt::Device device{m_config.id, m_config.base, m_config.device, 2 * interval() + 10};
         for (const mqtt::Sensor &sensor : mqtt::kSensors)
             publish(mqtt::discoveryTopic(m_config.discoveryPrefix, m_config.id, sensor.key),
-                    mqtt::discoveryPayload(sensor, m_config.id, m_config.device), true);
+                    mqtt::discoveryPayload(sensor, device), true);
     }
     sayAvailability();
-    emit brokerChanged(m_broker, QString());
+    if (m_last && m_meterUp)
+        publish(mqtt::stateTopic(m_config.base, m_config.id), mqtt::statePayload(*m_last), false);
+}
+
+void MqttPublisher::publishRemoval()
+{
+    // An empty retained message clears the retained one; Home Assistant
+    // removes the entity whose config is cleared.
+    for (const mqtt::Sensor &sensor : mqtt::kSensors)
+        publish(mqtt::discoveryTopic(m_config.discoveryPrefix, m_config.id, sensor.key), {}, true);
+    publish(mqtt::availabilityTopic(m_config.base, m_config.id), {}, true);
+    m_unacknowledged = int(std::size(mqtt::kSensors)) + 1;
+}
+
+void MqttPublisher::published()
+{
+    if (m_config.remove && --m_unacknowledged == 0)
+        emit removed();
 }
 
 void MqttPublisher::failed(bool refusal, const QString &why)
@@ -273,21 +444,29 @@ void MqttPublisher::publish(const QString &topic, const QByteArray &payload, boo
 
 void MqttPublisher::sayAvailability()
 {
-    publish(mqtt::availabilityTopic(m_config.id), m_meterUp ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"),
+    publish(mqtt::availabilityTopic(m_config.base, m_config.id), m_meterUp ? QByteArrayLiteral("online") : QByteArrayLiteral("offline"),
             true);
 }
 
 void MqttPublisher::follow(MeterSession &session)
 {
-    connect(&session, &MeterSession::recordDue, this,
-            [this, &session](const Record &r) { record(r, session.recordPeriod()); });
+    connect(&session, &MeterSession::recordDue, this, &MqttPublisher::record);
     connect(&session, &MeterSession::linkChanged, this, &MqttPublisher::setMeterUp);
 }
 
-void MqttPublisher::record(const Record &r, int recordPeriod)
+int MqttPublisher::interval() const
 {
-    if (mqtt::isPublished(r.index, m_config.period, recordPeriod) && m_broker == Broker::Up)
-        publish(mqtt::stateTopic(m_config.id), mqtt::statePayload(r), false);
+    // Whole records: a period that is not a multiple of the records' is
+    // rounded up to one.
+    const int each = std::max(m_config.recordPeriod, 1);
+    return std::max((m_config.period + each - 1) / each, 1) * each;
+}
+
+void MqttPublisher::record(const Record &r)
+{
+    m_last = r;
+    if (mqtt::isPublished(r.index, m_config.period, m_config.recordPeriod) && m_broker == Broker::Up)
+        publish(mqtt::stateTopic(m_config.base, m_config.id), mqtt::statePayload(r), false);
 }
 
 void MqttPublisher::setMeterUp(bool up)
@@ -302,7 +481,7 @@ void MqttPublisher::stop()
     if (!m_thread.joinable())
         return;
     // The goodbye is queued before the network thread may see the flag.
-    if (m_broker == Broker::Up) {
+    if (m_broker == Broker::Up && !m_config.remove) {
         m_meterUp = false;
         sayAvailability();
     }

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Publishes a meter session's records to an MQTT broker: discovery configs
-// and availability (retained) on every connect, a state on the first record
-// of every period, "offline" when the meter stops answering, on stop() and,
-// as the broker's will, when the process dies without a word.
+// and availability (retained) and the latest record's state on every
+// connect and whenever Home Assistant says it has started, a state on the
+// first record of every period, "offline" when the meter stops answering,
+// on stop() and, as the broker's will, when the process dies without a
+// word. Or, with Config::remove, the device's retained configs and
+// availability cleared, and nothing else.
 //
 // The network runs on a thread of its own (connecting, TLS, waiting for
 // the broker), so no poll ever waits for it; what it learns reaches this
@@ -13,13 +16,17 @@
 #include <QObject>
 #include <QString>
 
+#include "core/measure/record.h"
+
 #include <memory>
+#include <optional>
 #include <thread>
+
+struct mosquitto;
 
 namespace quelmar {
 
 class MeterSession;
-struct Record;
 
 class MqttPublisher : public QObject
 {
@@ -27,18 +34,29 @@ class MqttPublisher : public QObject
 
 public:
     static constexpr int kMaxRetryMs = 5000;
+    // A broker that takes the connection and sends no CONNACK in this long
+    // is given up on, and tried again.
+    static constexpr int kConnectWaitMs = 10000;
 
     struct Config {
         QString host;
         int port = 1883;
         QString id;
+        QString clientId;     // the broker's name for the connection
+        QString base = QStringLiteral("quelmar");
         QString user;
         QString password;     // used only with a user
-        QString caFile;       // TLS, with the broker's certificate and name verified
+        bool tls = false;     // with the broker's certificate and name verified
+        QString caFile;       // TLS against this authority; none: the system's store
+        QString certFile;     // a client certificate and its key, for mutual TLS
+        QString keyFile;
+        int keepAlive = 30;   // seconds
         int period = 10;      // seconds between states, at least
+        int recordPeriod = 1; // seconds between the session's records
         bool discovery = true;
         QString discoveryPrefix = QStringLiteral("homeassistant");
         QString device;       // the meter's name in Home Assistant
+        bool remove = false;  // clear the device at the broker instead of publishing
     };
 
     enum class Broker { Connecting, Up, Down };
@@ -63,10 +81,13 @@ public:
     // Publishes the records of `session` and the availability of its meter.
     void follow(MeterSession &session);
 
-    // A record of a rhythm with `recordPeriod` seconds between records: the
-    // first record and then the first of every `period` seconds are
-    // published, so every state is a record the log was given.
-    void record(const Record &r, int recordPeriod);
+    // A record of the session: the first record and then the first of every
+    // `period` seconds are published, so every state is a record the log was
+    // given. The latest is kept for a broker or a Home Assistant that comes
+    // back.
+    void record(const Record &r);
+    // Seconds between states: the period rounded up to whole records.
+    int interval() const;
     // The meter began or stopped answering.
     void setMeterUp(bool up);
 
@@ -80,12 +101,21 @@ signals:
     // password, or TLS failed (its certificate did not verify, say). It is
     // still tried again.
     void refused(const QString &why);
+    // With Config::remove: the broker has taken every removal.
+    void removed();
 
 private:
     struct Network;
     static void run(const std::shared_ptr<Network> &net, const QByteArray &host, int port);
+    // TLS as configured; why it cannot be, or "".
+    QString setUpTls(mosquitto *client);
     void connected();
     void failed(bool refusal, const QString &why);
+    // Configs, availability and the latest state, as a fresh subscriber
+    // needs them.
+    void publishAll();
+    void publishRemoval();
+    void published();
     void publish(const QString &topic, const QByteArray &payload, bool retain);
     void sayAvailability();
 
@@ -94,6 +124,8 @@ private:
     bool m_everUp = false;
     bool m_meterUp = false;
     QString m_lastWhy;
+    std::optional<Record> m_last; // the latest record of the session
+    int m_unacknowledged = 0;     // removals the broker has not yet taken
 
     // The client and what the network thread shares with this object.
     std::shared_ptr<Network> m_net;
