@@ -165,6 +165,15 @@ private slots:
         emit qobject_cast<QAreaSeries *>(tab.findChild<QChartView *>()->chart()->series().last())->hovered(QPointF(1792836000000, 0), true);
         QCOMPARE(stats->text(), "2026-10-24: 0.000 kWh, $0.00000 at 30.00 cents per kWh");
         QCOMPARE(tab.findChild<QPlainTextEdit *>("chartNotes")->toPlainText(), at + '/' + cut);
+        // The line at the bottom: the logs, the days, the readings and the rows skipped.
+        QLabel *source = tab.findChild<QLabel *>("chartSource");
+        QCOMPARE(source->text(), "3 logs: 3 days, 3 readings, 1 rows skipped");
+        tab.findChild<QComboBox *>("chartSeries")->setCurrentIndex(0);
+        QCOMPARE(source->text(), "3 logs: 3 readings, 1 rows skipped");
+        // Save Image… adds the suffix and writes the chart as it shows.
+        watcher.setFileAnswer(at + "/chart");
+        tab.findChild<QPushButton *>("chartSaveImage")->click();
+        QCOMPARE(QImage(at + "/chart.png", "PNG").size(), tab.findChild<QChartView *>()->size());
     }
 
     // quelmar-log with the logs written first (each its name, a line end and

@@ -13,6 +13,8 @@
 #include "core/version.h"
 #include "testsupport.h"
 
+#include <QChartView>
+#include <QScatterSeries>
 #include <QSerialPort>
 #include <QtTest>
 #include <QtWidgets>
@@ -78,6 +80,15 @@ QList<bool> logWidgetsEnabled(QWidget &w)
 }
 const QList<bool> kIdle{true, false, true, true, true, true};
 const QList<bool> kLogging{false, true, false, false, false, false};
+
+// The readings the chart marks red as following a clear, by their value.
+Values clearMarks(QWidget &w)
+{
+    Values out;
+    for (const QPointF &p : qobject_cast<QScatterSeries *>(w.findChild<QChartView *>()->chart()->series()[1])->points())
+        out << p.y();
+    return out;
+}
 
 // The width a widget leaves its text, as the style lays it out: a label all
 // of its contents rectangle, a button less its frame, a check box less its
@@ -344,6 +355,11 @@ private slots:
             pages << tabs->tabText(i) + '/' + tabs->widget(i)->objectName();
         QCOMPARE(pages, (QStringList{"Meter/tab", "Cost Calculator/tab_2", "Data Logging/tab_3", "Chart/chartTab"}));
         w->show();
+        // The meter acknowledges a clear: the next reading is marked on the chart.
+        w->ClearData();
+        pty.send(kClearAck);
+        w->poller();
+        QCOMPARE(pty.receive(1000), kClear);
         double vals[10] = {7, 7, 3725, 2500.0 * 3600, 1500000, 230120000, 6520000, 1, 950000, 1530000};
         w->UpdateDisp(vals);
         QCOMPARE(texts(*w, {"TimeDisp", "EnergyDisp", "PowerDisp", "VoltsDisp", "CurrentDisp", "PFDisp", "VADisp"}),
@@ -357,7 +373,17 @@ private slots:
         vals[3] = 2600.0 * 3600;
         vals[4] = 500000;
         w->UpdateDisp(vals);
-        QCOMPARE(stats->text(), "Min 500.000 W  Mean 1000.000 W  Max 1500.000 W  Energy 100.000 mWh");
+        QCOMPARE(clearMarks(*w), Values{1500});
+        // Each quantity the first box offers, its unit on the axis and in the figures.
+        const QStringList shown{"Real power (W)|Min 500.000 W  Mean 1000.000 W  Max 1500.000 W",
+                                "Apparent power (VA)|Min 1530.000 VA  Mean 1530.000 VA  Max 1530.000 VA",
+                                "Voltage (V)|Min 230.12 V  Mean 230.12 V  Max 230.12 V", "Current (A)|Min 6.520 A  Mean 6.520 A  Max 6.520 A",
+                                "Power factor|Min 0.950  Mean 0.950  Max 0.950"};
+        QChart *chart = w->findChild<QChartView *>()->chart();
+        for (int s = 0; s < shown.size(); ++s) {
+            w->findChild<QComboBox *>("chartSeries")->setCurrentIndex(s);
+            QCOMPARE(chart->axes(Qt::Vertical)[0]->titleText() + '|' + stats->text(), shown[s] + "  Energy 100.000 mWh");
+        }
         // Two days of a log, at the Cost Calculator's cents: 25000 mWh at 40 c is 1 c.
         child<QDoubleSpinBox>(*w, "cents")->setValue(40);
         QTemporaryDir dir;
@@ -366,6 +392,49 @@ private slots:
                                                  "0:00:01,1000.000" + row + "1T12:00:00+01:00\n0:00:02,26000.000" + row + "2T12:00:00+01:00\n"));
         QVERIFY(w->findChild<quelmar::ChartTab *>()->openLogs({dir.filePath("a.csv")}));
         QCOMPARE(stats->text(), "Total: 0.025 kWh, $0.01000 at 40.00 cents per kWh");
+        w->findChild<QPushButton *>("chartSession")->click();
+        QCOMPARE(stats->text(), shown[0].section('|', 1) + "  Energy 100.000 mWh");
+    }
+
+    // The session's chart over each span, from readings 24 h, 1 h and 5 min
+    // (give or take 10 s) before the newest: its figures, and the readings
+    // marked red, by their power.
+    void chartSpans_data()
+    {
+        QTest::addColumn<int>("span");
+        QTest::addColumn<QString>("stats");
+        QTest::addColumn<Values>("marks");
+        QTest::newRow("Last 5 minutes") << 0 << "Min 32.000 W  Mean 48.000 W  Max 64.000 W  Energy 100.000 mWh" << Values{32};
+        // A clear with no record period before it to judge its time by is a gap.
+        QTest::newRow("Last hour") << 1 << "Min 8.000 W  Mean 30.000 W  Max 64.000 W  Energy 1.000 Wh  (1 gap not measured)" << Values{8, 32};
+        QTest::newRow("Last 24 hours") << 2 << "Min 2.000 W  Mean 21.000 W  Max 64.000 W  Energy 1.000 Wh  (3 gaps not measured)" << Values{4, 8, 32};
+        // After a step of 20 s the clears' time counts: 20 s at 4 W before the acknowledged one, 22.222 mWh,
+        // and 15 s at 16 W before the restart, 66.667 mWh.
+        QTest::newRow("All") << 3 << "Min 1.000 W  Mean 18.143 W  Max 64.000 W  Energy 1.189 Wh" << Values{4, 8, 32};
+    }
+    void chartSpans()
+    {
+        QFETCH(int, span);
+        // Seconds before the newest, meter time in s, counter mWh, W, 1 after an acknowledged clear:
+        // the meter restarts before the third reading (its counter back) and the sixth (its time back).
+        const double readings[][5] = {{86410, 1000, 100, 1, 0}, {86390, 1020, 200, 2, 0}, {3610, 83800, 0, 4, 0}, {3590, 0, 0, 8, 1},
+                                      {310, 3280, 400, 16, 0},  {290, 5, 500, 32, 0},     {0, 295, 600, 64, 0}};
+        quelmar::ReadingHistory session;
+        for (const auto &r : readings) {
+            if (r[4] != 0)
+                session.markClear();
+            quelmar::Reading reading;
+            reading.timeMs = 1781000000000 - qint64(r[0]) * 1000;
+            reading.meterTime = r[1];
+            reading.energy = r[2];
+            reading.power = r[3];
+            session.add(reading);
+        }
+        quelmar::ChartTab tab(session);
+        tab.show();
+        tab.findChild<QComboBox *>("chartSpan")->setCurrentIndex(span);
+        QTEST(tab.findChild<QLabel *>("chartStats")->text(), "stats");
+        QTEST(clearMarks(tab), "marks");
     }
 
     void logSchedule_data()
