@@ -149,12 +149,6 @@ private slots:
         QTest::newRow("range before rounding") << Values{0, 999.9996 * 3600, 0, 0, 0, 1e-300, 0, 0}
                                                << "00:00:00 HMS|1000.000 mWh|0.000 W    |0.00 V     |0.000 A     |0.000 Lag |0.000 VA   "
                                                << QByteArray("00:00:00,1000.000,0.000,0.00,0.000,0.000,lag,0.000");
-        QTest::newRow("-1000 mWh") << Values{0, -1000.0 * 3600, 0, 0, 0, 0, 0, 0}
-                                   << "00:00:00 HMS|-1.000 Wh  |0.000 W    |0.00 V     |0.000 A     |0.000 Lead|0.000 VA   "
-                                   << QByteArray("00:00:00,-1000.000,0.000,0.00,0.000,0.000,Lead,0.000");
-        QTest::newRow("-1 kWh") << Values{0, -1e6 * 3600, 0, 0, 0, 0, 0, 0}
-                                << "00:00:00 HMS|-1.000 kWh|0.000 W    |0.00 V     |0.000 A     |0.000 Lead|0.000 VA   "
-                                << QByteArray("00:00:00,-1000000.000,0.000,0.00,0.000,0.000,Lead,0.000");
     }
     void readout()
     {
@@ -167,6 +161,28 @@ private slots:
                                  quelmar::apparentField(t)};
         QTEST(fields.join(QLatin1Char('|')), "shown");
         QTEST(quelmar::logRecord(quelmar::Record::of(quelmar::Measurement::fromArray((Values{0, 0} + vals).constData()), 0, 0)), "record");
+    }
+
+    // The Meter tab's energy across and between the boundaries of its units:
+    // mWh below 1 Wh, Wh below 1 kWh, kWh from there on, either sign.
+    void energyRanges_data()
+    {
+        QTest::addColumn<double>("mWh");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("-999.999 mWh") << -999.999 << "-999.999 mWh";
+        QTest::newRow("-1 Wh") << -1000.0 << "-1.000 Wh  ";
+        QTest::newRow("100 Wh") << 100000.0 << "100.000 Wh  ";
+        QTest::newRow("999.999 Wh") << 999999.0 << "999.999 Wh  ";
+        QTest::newRow("-999.999 Wh") << -999999.0 << "-999.999 Wh  ";
+        // The range is chosen before the figure is rounded.
+        QTest::newRow("1 kWh less 0.0004 mWh") << 999999.9996 << "1000.000 Wh  ";
+        QTest::newRow("-1 kWh") << -1e6 << "-1.000 kWh";
+        QTest::newRow("1000 kWh: no larger unit") << 1e9 << "1000.000 kWh";
+    }
+    void energyRanges()
+    {
+        QFETCH(double, mWh);
+        QTEST(quelmar::energyText(mWh), "shown");
     }
 
     // Elapsed seconds, energy in milliwatt-seconds, cents per kWh, hours a day.

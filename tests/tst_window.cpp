@@ -332,14 +332,16 @@ private slots:
     {
         auto w = openWindowOn(pty.path());
         child<QDoubleSpinBox>(*w, "cents")->setValue(12.34); // read at single precision
+        child<QDoubleSpinBox>(*w, "hoursperday")->setValue(12.25);
         double vals[150] = {0, 0, 3600, 3.6e9};
         w->CostCalc(vals);
-        const QStringList current{"$0.12340", "$20.73120", "$270.43110", "$1081.72441"};
+        // 1 kW at 12.34 c for 12.25 h a day: 85.75, 1118.578125 and 4474.3125 kWh.
+        const QStringList current{"$0.12340", "$10.58155", "$138.03254", "$552.13017"};
         QCOMPARE(texts(*w, {"cost", "costph", "costpw", "costpq", "costpy"}), QStringList{"$0.12340"} + current);
         const QList<const char *> totals{"tcostph", "tcostpw", "tcostpq", "tcostpy"};
         // Read back at single precision on the way in.
         child<QPushButton>(*w, "addtButton")->click();
-        QCOMPARE(texts(*w, totals), QStringList({"$0.12340", "$20.73120", "$270.43109", "$1081.72437"}));
+        QCOMPARE(texts(*w, totals), QStringList({"$0.12340", "$10.58155", "$138.03255", "$552.13019"}));
         child<QPushButton>(*w, "cleartButton")->click();
         QCOMPARE(texts(*w, totals), QStringList(4, QString()));
         QCOMPARE(texts(*w, {"costph", "costpw", "costpq", "costpy"}), current);
