@@ -86,6 +86,8 @@ private slots:
     {
         QVERIFY(dir.isValid());
         useSettingsFolder(dir.path());
+        // The logger started without --port reads the port the test stored.
+        qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
     }
 
     void linkFaults_data()
@@ -230,15 +232,14 @@ private slots:
 
     // The remembered port and standard output: the header and whole records
     // on stdout, and on a pipe no status line on stderr, only what changed.
+    // With --clear the meter, there from the start, is addressed, cleared,
+    // then polled.
     void loggerDefaults()
     {
         MeterSim sim;
-        storePortName(sim.start({"--no-pacing"}));
+        storePortName(sim.start({"--no-pacing", "--trace"}));
         QProcess log;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", dir.path());
-        log.setProcessEnvironment(env);
-        log.start(QStringLiteral(LOGGER_EXE), {"--duration", "3", "-"});
+        log.start(QStringLiteral(LOGGER_EXE), {"--clear", "--duration", "4", "-"});
         QVERIFY(log.waitForFinished(10000));
         QCOMPARE(log.exitCode(), 0);
         QCOMPARE(log.readAllStandardError(), "quelmar-log: " + storedPortName().toUtf8() + " is open\nquelmar-log: the meter answers\n");
@@ -248,6 +249,9 @@ private slots:
         QVERIFY(lines.size() >= 4);
         for (const QByteArray &record : lines.mid(1, lines.size() - 2))
             QCOMPARE(record.split(',').mid(2), QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
+        QByteArray trace;
+        QTRY_VERIFY_WITH_TIMEOUT((trace += sim.process().readAllStandardError()).contains("<01S"), 5000);
+        QVERIFY2(QRegularExpression("^[^<]*(<FFA,01;015A\n)+(<01E,;00D2\n)+<01S").match(trace).hasMatch(), trace.constData());
     }
 
     // Signals end the logger promptly wherever it waits, and output that
@@ -281,9 +285,6 @@ private slots:
         MeterSim sim;
         storePortName(sim.start({"--no-pacing"}));
         QProcess run;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", dir.path());
-        run.setProcessEnvironment(env);
         if (how == "full")
             run.setStandardOutputFile("/dev/full");
         args.replaceInStrings("FIFO", fifo).replaceInStrings("LOG", log);

@@ -96,6 +96,7 @@ private slots:
         QTest::newRow("rotate hourly") << QStringList{"--rotate", "hourly", "x"} << "error: --rotate must be daily, weekly or monthly";
         QTest::newRow("report") << QStringList{"--report", "--cents", "30.5", "--csv", "a", "b"} << "report a,b by=0 -..- cents=30.5 standing=-1 csv";
         QTest::newRow("report, no tariff") << QStringList{"--report", "a"} << "report a by=0 -..- cents=- standing=-1";
+        QTest::newRow("report, a free supply") << QStringList{"--report", "--cents", "0", "a"} << "report a by=0 -..- cents=0 standing=-1";
         QTest::newRow("report, negative tariff") << QStringList{"--report", "--cents", "-1", "a"}
                                                  << "error: --cents must be a number of cents per kWh, 0 or more";
         QTest::newRow("report, no logs") << QStringList{"--report"} << "error: give the logs to report on";

@@ -123,6 +123,9 @@ private slots:
             << "Hour" + kCostHead.mid(3) + same("00:00", ",1,2.000000,0.20000", 1000) + "0,0\n" + same("07:00", ",1,1.000000,0.30000", 1000) + "0,0\n"
                    + same("22:00", ",2,1.000000,0.30000", 1000) + "0,0\n" + same("Total", ",4,4.000000,0.80000", 1000) + "0,0\n"
                    "a.csv: has no clock column, so its records have no date or time of day to place or price them by; left out\nlost\n";
+        // 0 cents is a price: a free supply, or the sun's.
+        QTest::newRow("a free supply") << QStringList{"--cents", "0", "f.csv"} << QList<QByteArray>{"f.csv\n" + kClock + rec("1:00:00", 0, 60, "2026-06-10T12:00:00+02:00")}
+            << kCostHead + same("2026-06-10", ",1,0.000000,0.00000", 60) + "0,0\n" + same("Total", ",1,0.000000,0.00000", 60) + "0,0\n";
         // 3.68 kW, what a plug takes, for a year at 50 c: the table still fits.
         QTest::newRow("a year of a heater") << QStringList{"--cents", "50", "kitchen/heater-in-the-garage.csv"}
             << QList<QByteArray>{"kitchen/heater-in-the-garage.csv\n" + kHeader + "0:00:00,0.000,3680.000,230.00,16.000,1.000,lag,3680.000\n"
