@@ -143,6 +143,10 @@ private slots:
                              "quelmar-log: \\1 records? could not be written to %2\n";
         QTest::newRow("new log until SIGINT") << QStringList{"--period", "1"} << QByteArray() << "" << 0 << up;
         QTest::newRow("new log until SIGTERM") << QStringList{} << QByteArray() << "term" << 0 << up;
+        QTest::newRow("--clear") << QStringList{"--clear"} << QByteArray() << "" << 0 << up;
+        // In a terminal a status line follows: elapsed time, power, records, the link.
+        QTest::newRow("a terminal") << QStringList{} << QByteArray() << "terminal" << 0
+                                    << "(.|\n)*\r\x1b\\[K\\d\\d:\\d\\d:\\d\\d  120\\.000 W  \\d+ records  link up\n";
         QTest::newRow("SIGKILL") << QStringList{} << QByteArray() << "kill" << -1 << up;
         // Room for the header and part of a record, then room again.
         QTest::newRow("disk full for a while") << QStringList{} << QByteArray() << "full" << 4
@@ -159,6 +163,8 @@ private slots:
         QTest::newRow("a log on /dev/full") << QStringList{"--append"} << QByteArray() << "/dev/full" << 4
                                             << "quelmar-log: Cannot write %2: No space left on device\n";
         const QString never = "Cannot open /nonexistent/tty: no such device.";
+        QTest::newRow("the meter never answers") << QStringList{"--duration", "3"} << QByteArray() << "silent" << 3
+                                                 << "quelmar-log: %1 is open\nquelmar-log: the meter never answered on %1\n";
         QTest::newRow("port never opens") << QStringList{"--port", "/nonexistent/tty", "--duration", "1"} << QByteArray() << "" << 3
                                           << "quelmar-log: " + never + " Trying again every 2 s.\nquelmar-log: /nonexistent/tty never opened within --duration: " + never + '\n';
         const QString retry = "(quelmar-log: Cannot open %1: no such device. Trying again every 2 s.\n)?";
@@ -177,7 +183,8 @@ private slots:
         MeterSim sim;
         // A link of its own: another test's meter may get the same terminal.
         const QString link = dir.filePath("gone-meter");
-        const QString started = sim.start(fault == "hangup" ? QStringList{"--no-pacing", "--hangup-after", "4", "--link", link} : QStringList{"--no-pacing"});
+        const QString started = sim.start(fault == "hangup" ? QStringList{"--no-pacing", "--hangup-after", "4", "--link", link}
+                                                            : QStringList{"--no-pacing", fault == "silent" ? "--drop=1" : "--trace"});
         const QString port = fault == "hangup" && !started.isEmpty() ? link : started;
         const QString log = fault == "gone" ? dir.filePath("gone/log.csv") : logPath();
         QVERIFY(QDir().mkpath(fault == "folder" ? log : QFileInfo(log).path()));
@@ -185,6 +192,9 @@ private slots:
         // /dev/full reads as zeros without end.
         const int held = fault == "/dev/full" ? 0 : readLog(log).records.size();
         QProcess run;
+        PtyPair terminal;
+        if (fault == "terminal")
+            run.setStandardErrorFile(terminal.path());
         const QStringList command = QStringList{LOGGER_EXE, "--port", port} + args + QStringList{log};
         if (fault == "full") {
             run.start("prlimit", QStringList{"--fsize=116:unlimited"} + command);
@@ -206,11 +216,16 @@ private slots:
         }
         QVERIFY(run.waitForFinished(10000));
         QCOMPARE(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), exitCode);
-        const QString stderrText = QString::fromUtf8(run.readAllStandardError());
+        const QString stderrText = QString::fromUtf8(fault == "terminal" ? terminal.receive(100) : run.readAllStandardError());
         said.replace("%1", QRegularExpression::escape(port)).replace("%2", QRegularExpression::escape(log));
         QVERIFY2(QRegularExpression('^' + said + '$').match(stderrText).hasMatch(), qPrintable(stderrText));
         if (exitCode != 0 && exitCode != -1 && fault != "full" && fault != "gone")
             return;
+        // The meter there from the start is addressed, cleared (with --clear), then polled.
+        QByteArray trace;
+        QTRY_VERIFY_WITH_TIMEOUT((trace += sim.process().readAllStandardError()).contains("<01S"), 5000);
+        const QString frames = args.contains("--clear") ? "(<FFA,01;015A\n)+(<01E,;00D2\n)+<01S" : "(<FFA,01;015A\n)+<01S";
+        QVERIFY2(QRegularExpression("^[^<]*" + frames).match(trace).hasMatch(), trace.constData());
         const Log after = readLog(log);
         QVERIFY(after.broken.isEmpty());
         // One header, whole records, the first kept, the new ones the meter's.
@@ -228,30 +243,6 @@ private slots:
         QVERIFY(!log.waitForFinished(2500));
         log.kill();
         log.waitForFinished();
-    }
-
-    // The remembered port and standard output: the header and whole records
-    // on stdout, and on a pipe no status line on stderr, only what changed.
-    // With --clear the meter, there from the start, is addressed, cleared,
-    // then polled.
-    void loggerDefaults()
-    {
-        MeterSim sim;
-        storePortName(sim.start({"--no-pacing", "--trace"}));
-        QProcess log;
-        log.start(QStringLiteral(LOGGER_EXE), {"--clear", "--duration", "4", "-"});
-        QVERIFY(log.waitForFinished(10000));
-        QCOMPARE(log.exitCode(), 0);
-        QCOMPARE(log.readAllStandardError(), "quelmar-log: " + storedPortName().toUtf8() + " is open\nquelmar-log: the meter answers\n");
-        const QList<QByteArray> lines = log.readAllStandardOutput().split('\n');
-        QCOMPARE(lines.first(), kHeader);
-        QCOMPARE(lines.last(), QByteArray());
-        QVERIFY(lines.size() >= 4);
-        for (const QByteArray &record : lines.mid(1, lines.size() - 2))
-            QCOMPARE(record.split(',').mid(2), QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
-        QByteArray trace;
-        QTRY_VERIFY_WITH_TIMEOUT((trace += sim.process().readAllStandardError()).contains("<01S"), 5000);
-        QVERIFY2(QRegularExpression("^[^<]*(<FFA,01;015A\n)+(<01E,;00D2\n)+<01S").match(trace).hasMatch(), trace.constData());
     }
 
     // Signals end the logger promptly wherever it waits, and output that
