@@ -14,7 +14,6 @@
 #include "core/report/logreport.h"
 #include "core/wire/protocol.h"
 
-#include <QBuffer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -357,12 +356,10 @@ private slots:
     {
         QFETCH(QByteArray, content);
         quelmar::ReadingHistory h(quelmar::ReadingHistory::kUnbounded);
-        const auto open = [&](const QString &, QString *) -> std::unique_ptr<QIODevice> {
-            auto file = std::make_unique<QBuffer>();
-            file->setData(content);
-            return file->open(QIODevice::ReadOnly) ? std::move(file) : nullptr;
-        };
-        const quelmar::LogReport report = quelmar::makeReport({"log.csv"}, {}, &h, open);
+        QFile file(dir.filePath(QStringLiteral("read-%1.csv").arg(QTest::currentDataTag())));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        const quelmar::LogReport report = quelmar::makeReport({file.fileName()}, {}, &h);
         Values got{double(h.size()), double(report.unreadable), double(report.lost)};
         if (!h.isEmpty()) {
             const quelmar::Reading r = h.at(h.size() - 1);

@@ -249,8 +249,8 @@ private slots:
     // cannot be written is never a finished run.
     void stops_data()
     {
-        QTest::addColumn<QStringList>("args"); // FIFO stands for a FIFO nobody opens, LOG for a log
-        QTest::addColumn<QString>("how");
+        QTest::addColumn<QStringList>("args"); // FIFO stands for a FIFO nobody opens, LOG for a log, NEW for none
+        QTest::addColumn<QString>("how");      // or the folder of the MQTT client library to load
         QTest::addColumn<int>("exitCode");     // -1: ended by the signal
         QTest::addColumn<QString>("said");
         QTest::newRow("--report on a FIFO") << QStringList{"--report", "FIFO"} << "term" << -1 << "quelmar-log: stopped by SIGTERM\n";
@@ -263,6 +263,11 @@ private slots:
                                                 << "quelmar-log: \\S+ is open\nquelmar-log: the meter answers\n"
                                                    "quelmar-log: Cannot write standard output: Broken pipe; the records are counted until writing works again\n"
                                                    "quelmar-log: standard output was closed\nquelmar-log: 1 record could not be written to standard output\n";
+        // A client library that is no use stops the logger before it makes its log.
+        QTest::newRow("a library without the functions") << QStringList{"--mqtt", "localhost", "NEW"} << NOT_MOSQUITTO_DIR << 6
+                                                         << "quelmar-log: the MQTT client library libmosquitto.so.1 has no function mosquitto_lib_init\n";
+        QTest::newRow("a library that is not one") << QStringList{"--mqtt", "localhost", "NEW"} << dir.filePath("empty-lib") << 6
+                                                   << "quelmar-log: cannot load the MQTT client library libmosquitto.so.1: \\S+/empty-lib/libmosquitto.so.1: file too short\n";
     }
     void stops()
     {
@@ -278,7 +283,11 @@ private slots:
         QProcess run;
         if (how == "full")
             run.setStandardOutputFile("/dev/full");
-        args.replaceInStrings("FIFO", fifo).replaceInStrings("LOG", log);
+        QVERIFY(!how.endsWith("empty-lib") || (QDir().mkpath(how) && writeFile(how + "/libmosquitto.so.1", "")));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_LIBRARY_PATH", how);
+        run.setProcessEnvironment(env);
+        args.replaceInStrings("FIFO", fifo).replaceInStrings("LOG", log).replaceInStrings("NEW", dir.filePath("new.csv"));
         // The reader takes a byte of the header and goes.
         if (how == "close")
             run.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", LOGGER_EXE} + args);
@@ -287,9 +296,12 @@ private slots:
         // The header closes the FIFO behind it, which ends its reader; the
         // next record's open waits for another.
         QProcess reader;
+        QByteArray err;
         if (how == "reader gone") {
             reader.start("cat", {fifo});
             QVERIFY(reader.waitForFinished(5000) && reader.readAllStandardOutput() == kHeader + '\n');
+            // The first record falls due a pass after the meter answers, however busy the computer.
+            QTRY_VERIFY_WITH_TIMEOUT((err += run.readAllStandardError()).contains("the meter answers"), 10000);
         }
         if (how == "term" || how == "int" || how == "reader gone") {
             QTest::qWait(1500);
@@ -297,17 +309,17 @@ private slots:
         }
         QVERIFY(run.waitForFinished(how == "close" ? 5000 : 1000));
         QCOMPARE(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), exitCode);
-        const QString stderrText = QString::fromUtf8(run.readAllStandardError());
+        const QString stderrText = QString::fromUtf8(err + run.readAllStandardError());
         QVERIFY2(QRegularExpression('^' + said + '$').match(stderrText).hasMatch(), qPrintable(stderrText));
+        QVERIFY(!QFileInfo::exists(dir.filePath("new.csv")));
     }
 
-    // What refuses to start, before the log or the port is touched: a log
-    // another writer holds (a lock whose process is gone is taken over), and
-    // an MQTT client library that is not one. %1 is the log, %2 the
-    // holder's process id.
+    // A log another writer holds is refused, before the log or the port is
+    // touched; a lock whose process is gone is taken over. %1 is the log,
+    // %2 the holder's process id.
     void refused_data()
     {
-        QTest::addColumn<QString>("holder");  // "logger", "killed logger", "window" or a library folder
+        QTest::addColumn<QString>("holder");  // "logger", "killed logger" or "window"
         QTest::addColumn<bool>("window");     // the window's START tries the log, not a logger
         QTest::addColumn<QString>("said");    // "" for a start that works
         const QString held = "%1 is being written by %3 \\(process %2\\).";
@@ -315,10 +327,6 @@ private slots:
         QTest::newRow("the window after a logger") << "logger" << true << "Log File Error.|" + held;
         QTest::newRow("a logger after the window") << "window" << false << "quelmar-log: " + held + '\n';
         QTest::newRow("the lock of a killed logger") << "killed logger" << false << "";
-        QTest::newRow("a library without the functions") << NOT_MOSQUITTO_DIR << false
-                                                         << "quelmar-log: the MQTT client library libmosquitto.so.1 has no function mosquitto_lib_init\n";
-        QTest::newRow("a library that is not one") << dir.filePath("empty-lib") << false
-                                                   << "quelmar-log: cannot load the MQTT client library libmosquitto.so.1: \\S+/empty-lib/libmosquitto.so.1: file too short\n";
     }
     void refused()
     {
@@ -348,31 +356,19 @@ private slots:
         QVERIFY(holder == "killed logger" || !lock.exists()
                 || (lock.open(QIODevice::ReadWrite) && lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime)));
         lock.close();
-        QStringList args{"--port", port, "--duration", "2", "--append", log};
-        if (!holder.endsWith("logger") && holder != "window") {
-            QVERIFY(holder == NOT_MOSQUITTO_DIR || (QDir().mkpath(holder) && writeFile(holder + "/libmosquitto.so.1", "")));
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("LD_LIBRARY_PATH", holder);
-            second.setProcessEnvironment(env);
-            args = QStringList{"--mqtt", "localhost"} + args;
-        }
         QString got;
         if (window) {
             w = loggingOn(port, log);
             got = watcher.texts().join('\n');
         } else {
-            second.start(LOGGER_EXE, args);
+            second.start(LOGGER_EXE, {"--port", port, "--duration", "2", "--append", log});
             QVERIFY(second.waitForFinished(10000));
-            QCOMPARE(second.exitCode(), said.isEmpty() ? 0 : said.contains("library") ? 6 : 4);
+            QCOMPARE(second.exitCode(), said.isEmpty() ? 0 : 4);
             got = QString::fromUtf8(second.readAllStandardError());
         }
-        if (said.contains("library"))
-            QVERIFY(!QFileInfo::exists(log));
         const QString program = holder == "window" ? QCoreApplication::applicationName() : "quelmar-log";
         if (said.isEmpty())
             QVERIFY(readLog(log).records.size() >= 2);
-        else if (said.contains("library"))
-            QVERIFY2(QRegularExpression(said + '$').match(got).hasMatch(), qPrintable(got));
         else
             QVERIFY2(QRegularExpression(said.arg(QRegularExpression::escape(log)).arg(pid).arg(program) + '$').match(got).hasMatch(), qPrintable(got));
         if (first.state() != QProcess::NotRunning)
@@ -432,7 +428,6 @@ private slots:
         QTest::addColumn<QString>("frames"); // what the new meter gets before its first poll
         const QString addressed = "(<FFA,01;015A\n)+";
         const QString cleared = addressed + "(<01E,;00D2\n)+";
-        QTest::newRow("window") << true << "" << addressed;
         QTest::newRow("logger") << false << "" << addressed;
         QTest::newRow("window, Clear Data") << true << "button" << cleared;
         QTest::newRow("window, START with Clear Data First") << true << "start" << cleared;
@@ -472,15 +467,9 @@ private slots:
         MeterSim second;
         QVERIFY(!second.start({"--no-pacing", "--trace", "--watts", "75", "--link", link}).isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(readLog(logPath()).records.join(' ').contains(",75.000,"), 15000);
-        QByteArray all, trace;
-        QTRY_VERIFY_WITH_TIMEOUT((all += second.process().readAllStandardError()).contains("<01S"), 5000);
-        for (const QByteArray &line : all.split('\n')) {
-            if (line.startsWith("<01S"))
-                break;
-            if (line.startsWith('<'))
-                trace += line + '\n';
-        }
-        QVERIFY2(QRegularExpression('^' + frames + '$').match(QString::fromLatin1(trace)).hasMatch(), trace.constData());
+        QByteArray trace;
+        QTRY_VERIFY_WITH_TIMEOUT((trace += second.process().readAllStandardError()).contains("<01S"), 5000);
+        QVERIFY2(QRegularExpression("^[^<]*" + frames + "<01S").match(trace).hasMatch(), trace.constData());
         const Log after = readLog(logPath());
         QVERIFY(after.header && after.broken.isEmpty());
         // Only the first meter's readings came before the line was lost.
