@@ -90,24 +90,46 @@ private slots:
         qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
     }
 
-    void linkFaults_data()
+    // The simulated meter's options as the window meets them: the readout
+    // of every reply that got through (power, voltage, current, power
+    // factor, apparent power), logged, or "" when none did; or the
+    // simulator's exit code and why it refused to start.
+    void simulator_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<bool>("failing"); // no poll gets an answer, nothing reaches the readout
-        QTest::newRow("silent meter") << QStringList{"--drop", "1"} << true;
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("silent meter") << QStringList{"--drop", "1"} << "";
         // With this seed no read that starts at a reply passes the checksum.
-        QTest::newRow("garbage") << QStringList{"--garbage", "1", "--seed", "40", "--no-pacing"} << true;
-        QTest::newRow("bad checksums") << QStringList{"--corrupt", "1", "--no-pacing"} << true;
+        QTest::newRow("garbage") << QStringList{"--garbage", "1", "--seed", "40", "--no-pacing"} << "";
+        QTest::newRow("bad checksums") << QStringList{"--corrupt", "1", "--no-pacing"} << "";
         // At 9600 baud a reply arrives after the poll's reads: the next poll reads it.
-        QTest::newRow("paced, in four pieces") << QStringList{"--split", "4"} << false;
+        QTest::newRow("paced, in four pieces") << QStringList{"--split", "4"} << "120.000 W|230.00 V|0.580 A|0.900 Lag|133.333 VA";
+        QTest::newRow("volts, amps, factor, lead") << QStringList{"--volts", "120", "--amps", "2", "--pf", "0.5", "--lead", "--no-pacing"}
+                                                   << "120.000 W|120.00 V|2.000 A|0.500 Lead|240.000 VA";
+        QTest::newRow("watts") << QStringList{"--watts", "60", "--no-pacing"} << "60.000 W|230.00 V|0.290 A|0.900 Lag|66.667 VA";
+        QTest::newRow("a factor above 1") << QStringList{"--pf", "1.5"} << "2 quelmar-meter-sim: --pf must be a number from 0 to 1\n";
+        QTest::newRow("amps and watts") << QStringList{"--amps", "1", "--watts", "1"} << "2 quelmar-meter-sim: --amps and --watts exclude each other\n";
+        QTest::newRow("lead and lag") << QStringList{"--lead", "--lag"} << "2 quelmar-meter-sim: --lead and --lag exclude each other\n";
+        QTest::newRow("an unknown profile") << QStringList{"--profile", "oven"} << "2 quelmar-meter-sim: unknown profile 'oven'\n";
+        QTest::newRow("a file where the link goes") << QStringList{"--link", "FILE"} << "1 quelmar-meter-sim: FILE exists and is not a link\n";
     }
-    void linkFaults()
+    void simulator()
     {
         QFETCH(QStringList, args);
-        QFETCH(bool, failing);
+        QFETCH(QString, shown);
         ModalWatcher watcher;
         MeterSim sim;
-        auto w = loggingOn(sim.start(args), logPath());
+        const QString file = dir.filePath("not-a-link");
+        QVERIFY(writeFile(file, "kept"));
+        const QString port = sim.start(args.replaceInStrings("FILE", file));
+        if (shown.contains("quelmar-meter-sim")) {
+            QVERIFY(port.isEmpty());
+            sim.process().waitForFinished(5000);
+            QCOMPARE(QString::number(sim.process().exitCode()) + ' ' + sim.process().readAllStandardError(), shown.replace("FILE", file));
+            QCOMPARE(fileBytes(file), "kept");
+            return;
+        }
+        auto w = loggingOn(port, logPath());
         QVERIFY(w);
         int passes = 0;
         for (int i = 0; i < 6; ++i) {
@@ -115,10 +137,13 @@ private slots:
                 continue;
             ++passes;
             // Whatever got through is the meter's own reading, never noise.
-            QCOMPARE(textOf(*w, "PowerDisp"), QStringLiteral("120.000 W    "));
+            QStringList got;
+            for (const char *field : {"PowerDisp", "VoltsDisp", "CurrentDisp", "PFDisp", "VADisp"})
+                got << textOf(*w, field).trimmed();
+            QCOMPARE(got.join('|'), shown);
         }
-        QCOMPARE(passes == 0, failing);
-        QCOMPARE(textOf(*w, "TimeDisp").isEmpty(), failing);
+        QCOMPARE(passes == 0, shown.isEmpty());
+        QCOMPARE(textOf(*w, "TimeDisp").isEmpty(), shown.isEmpty());
         // A record for every second answered poll, whole, and no box.
         const Log after = readLog(logPath());
         QVERIFY(after.header && after.broken.isEmpty());
@@ -127,8 +152,8 @@ private slots:
     }
 
     // What the logger tells on stderr, a pipe here as in the journal: each
-    // row's whole stderr matches `said`, where %1 is the meter's port and %2
-    // the log.
+    // row's whole stderr matches `said`, where %1 is the meter's port, %2
+    // the log, %3 and %4 the name and process id of another writer of it.
     void logger_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -156,6 +181,11 @@ private slots:
         QTest::newRow("a log with records is refused") << QStringList{} << held << "" << 4
                                                        << "quelmar-log: %2 already holds 1 reading; use --append to add to it\n";
         QTest::newRow("--append adds to it") << QStringList{"--append"} << held << "" << 0 << up;
+        // One writer per log, whatever its lock's age; a lock whose process is gone is taken over.
+        const QString writing = "quelmar-log: %2 is being written by %3 \\(process %4\\).\n";
+        QTest::newRow("a log another logger writes") << QStringList{"--append"} << QByteArray() << "logger" << 4 << writing;
+        QTest::newRow("a log the window writes") << QStringList{"--append"} << QByteArray() << "window" << 4 << writing;
+        QTest::newRow("the lock of a killed logger") << QStringList{"--append"} << QByteArray() << "killed logger" << 0 << up;
         QTest::newRow("period 0") << QStringList{"--period", "0"} << QByteArray() << "" << 2
                                   << "quelmar-log: --period must be a whole number from 1 to 99\nTry --help.\n";
         QTest::newRow("a folder for a file") << QStringList{"--append"} << QByteArray() << "folder" << 4
@@ -165,6 +195,9 @@ private slots:
         const QString never = "Cannot open /nonexistent/tty: no such device.";
         QTest::newRow("the meter never answers") << QStringList{"--duration", "3"} << QByteArray() << "silent" << 3
                                                  << "quelmar-log: %1 is open\nquelmar-log: the meter never answered on %1\n";
+        // 4294968 s is 49.7 days; cut to 32 bits of milliseconds it would be 704 ms.
+        QTest::newRow("a duration past 32 bits of ms") << QStringList{"--port", "/nonexistent/tty", "--duration", "4294968"} << QByteArray() << "long" << -1
+                                                       << "quelmar-log: Cannot open /nonexistent/tty: no such device. Trying again every 2 s.\n";
         QTest::newRow("port never opens") << QStringList{"--port", "/nonexistent/tty", "--duration", "1"} << QByteArray() << "" << 3
                                           << "quelmar-log: " + never + " Trying again every 2 s.\nquelmar-log: /nonexistent/tty never opened within --duration: " + never + '\n';
         const QString retry = "(quelmar-log: Cannot open %1: no such device. Trying again every 2 s.\n)?";
@@ -191,6 +224,20 @@ private slots:
         QVERIFY(fault == "folder" || (fault == "/dev/full" ? QFile::link(fault, log) : writeFile(log, before)));
         // /dev/full reads as zeros without end.
         const int held = fault == "/dev/full" ? 0 : readLog(log).records.size();
+        QProcess first;
+        const auto stopFirst = qScopeGuard([&] { first.terminate(); first.waitForFinished(5000); });
+        std::unique_ptr<QuelmarStatus> w = fault == "window" ? loggingOn(port, log) : nullptr;
+        if (fault.endsWith("logger")) {
+            first.start(LOGGER_EXE, {"--port", port, log});
+            QTRY_VERIFY_WITH_TIMEOUT(readLog(log).records.size() >= 1, 10000);
+        }
+        if (fault == "killed logger") {
+            first.kill();
+            QVERIFY(first.waitForFinished(5000));
+        }
+        QFile lock(log + ".lock");
+        QVERIFY((!w && fault != "logger") || (lock.open(QIODevice::ReadWrite) && lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime)));
+        lock.close();
         QProcess run;
         PtyPair terminal;
         if (fault == "terminal")
@@ -210,16 +257,19 @@ private slots:
             QTest::qWait(2000);
             QVERIFY(QDir().mkpath(QFileInfo(log).path()));
         }
-        if (exitCode <= 0 || fault == "full" || fault == "gone") {
+        if (fault == "long")
+            QVERIFY(!run.waitForFinished(2500));
+        else if (exitCode <= 0 || fault == "full" || fault == "gone")
             QTRY_VERIFY_WITH_TIMEOUT(readLog(log).records.size() >= held + 2, 10000);
-            ::kill(run.processId(), fault == QLatin1String("kill") ? SIGKILL : fault == QLatin1String("term") ? SIGTERM : SIGINT);
-        }
+        if (exitCode <= 0 || fault == "full" || fault == "gone")
+            ::kill(run.processId(), fault == "kill" || fault == "long" ? SIGKILL : fault == "term" ? SIGTERM : SIGINT);
         QVERIFY(run.waitForFinished(10000));
         QCOMPARE(run.exitStatus() == QProcess::CrashExit ? -1 : run.exitCode(), exitCode);
         const QString stderrText = QString::fromUtf8(fault == "terminal" ? terminal.receive(100) : run.readAllStandardError());
         said.replace("%1", QRegularExpression::escape(port)).replace("%2", QRegularExpression::escape(log));
+        said.replace("%3", w ? QCoreApplication::applicationName() : "quelmar-log").replace("%4", QString::number(w ? QCoreApplication::applicationPid() : first.processId()));
         QVERIFY2(QRegularExpression('^' + said + '$').match(stderrText).hasMatch(), qPrintable(stderrText));
-        if (exitCode != 0 && exitCode != -1 && fault != "full" && fault != "gone")
+        if ((exitCode != 0 && exitCode != -1 && fault != "full" && fault != "gone") || fault == "long")
             return;
         // The meter there from the start is addressed, cleared (with --clear), then polled.
         QByteArray trace;
@@ -233,16 +283,6 @@ private slots:
         QCOMPARE(after.records.first() == before.mid(kHeader.size() + 1).trimmed(), held > 0);
         QCOMPARE(after.records.last().split(',').mid(2),
                  QList<QByteArray>({"120.000", "230.00", "0.580", "0.900", "lag", "133.333"}));
-    }
-
-    // 4294968 s is 49.7 days; cut to 32 bits of milliseconds it would be 704 ms.
-    void longDuration()
-    {
-        QProcess log;
-        log.start(QStringLiteral(LOGGER_EXE), {"--port", "/nonexistent/tty", "--duration", "4294968", dir.filePath("long.csv")});
-        QVERIFY(!log.waitForFinished(2500));
-        log.kill();
-        log.waitForFinished();
     }
 
     // Signals end the logger promptly wherever it waits, and output that
@@ -312,68 +352,6 @@ private slots:
         const QString stderrText = QString::fromUtf8(err + run.readAllStandardError());
         QVERIFY2(QRegularExpression('^' + said + '$').match(stderrText).hasMatch(), qPrintable(stderrText));
         QVERIFY(!QFileInfo::exists(dir.filePath("new.csv")));
-    }
-
-    // A log another writer holds is refused, before the log or the port is
-    // touched; a lock whose process is gone is taken over. %1 is the log,
-    // %2 the holder's process id.
-    void refused_data()
-    {
-        QTest::addColumn<QString>("holder");  // "logger", "killed logger" or "window"
-        QTest::addColumn<bool>("window");     // the window's START tries the log, not a logger
-        QTest::addColumn<QString>("said");    // "" for a start that works
-        const QString held = "%1 is being written by %3 \\(process %2\\).";
-        QTest::newRow("a second logger") << "logger" << false << "quelmar-log: " + held + '\n';
-        QTest::newRow("the window after a logger") << "logger" << true << "Log File Error.|" + held;
-        QTest::newRow("a logger after the window") << "window" << false << "quelmar-log: " + held + '\n';
-        QTest::newRow("the lock of a killed logger") << "killed logger" << false << "";
-    }
-    void refused()
-    {
-        QFETCH(QString, holder);
-        QFETCH(bool, window);
-        QFETCH(QString, said);
-        ModalWatcher watcher;
-        MeterSim sim;
-        const QString port = sim.start({"--no-pacing"});
-        const QString log = logPath();
-        QProcess first, second;
-        std::unique_ptr<QuelmarStatus> w;
-        qint64 pid = QCoreApplication::applicationPid();
-        if (holder.endsWith("logger")) {
-            first.start(LOGGER_EXE, {"--port", port, log});
-            QTRY_VERIFY_WITH_TIMEOUT(readLog(log).records.size() >= 1, 10000);
-            pid = first.processId();
-            if (holder == "killed logger") {
-                first.kill();
-                QVERIFY(first.waitForFinished(5000));
-            }
-        } else if (holder == "window") {
-            w = loggingOn(port, log);
-        }
-        // A live holder's lock is never stale, however old.
-        QFile lock(log + ".lock");
-        QVERIFY(holder == "killed logger" || !lock.exists()
-                || (lock.open(QIODevice::ReadWrite) && lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime)));
-        lock.close();
-        QString got;
-        if (window) {
-            w = loggingOn(port, log);
-            got = watcher.texts().join('\n');
-        } else {
-            second.start(LOGGER_EXE, {"--port", port, "--duration", "2", "--append", log});
-            QVERIFY(second.waitForFinished(10000));
-            QCOMPARE(second.exitCode(), said.isEmpty() ? 0 : 4);
-            got = QString::fromUtf8(second.readAllStandardError());
-        }
-        const QString program = holder == "window" ? QCoreApplication::applicationName() : "quelmar-log";
-        if (said.isEmpty())
-            QVERIFY(readLog(log).records.size() >= 2);
-        else
-            QVERIFY2(QRegularExpression(said.arg(QRegularExpression::escape(log)).arg(pid).arg(program) + '$').match(got).hasMatch(), qPrintable(got));
-        if (first.state() != QProcess::NotRunning)
-            ::kill(first.processId(), SIGINT);
-        first.waitForFinished(5000);
     }
 
     // As a service: what the service manager reads on its socket.
@@ -482,7 +460,8 @@ private slots:
     }
 
     // The simulated fridge after a minute: 2 s at 480 W, 38 s at 120 W and
-    // 20 s at 2 W are 5560 J.
+    // 20 s at 2 W are 5560 J. Cleared then, 61 s on it is a second into the
+    // surge of its next 120 s cycle: 60 s at 2 W and 1 s at 480 W, 600 J.
     void simulatedFridge()
     {
         double clock = 1000;
@@ -490,11 +469,17 @@ private slots:
         load.profile = quelmar::sim::Profile::Fridge;
         quelmar::sim::LoadModel model(load, [&] { return clock; });
         quelmar::sim::Session session(1, model, {}, 7);
+        const auto poll = [&] {
+            QByteArray out;
+            for (const QByteArrayList &reply : session.feed("<01S,;00E0\r"))
+                out += reply.join();
+            return out;
+        };
         clock += 60;
-        QByteArray out;
-        for (const QByteArrayList &reply : session.feed("<01S,;00E0\r"))
-            out += reply.join();
-        QCOMPARE(out, QByteArray(">01S,1,0,60,5560000,2000,230000000,9662,1,900000,2222;0A03\r"));
+        QCOMPARE(poll(), QByteArray(">01S,1,0,60,5560000,2000,230000000,9662,1,900000,2222;0A03\r"));
+        session.feed("<01E,;00D2\r");
+        clock += 61;
+        QCOMPARE(poll(), QByteArray(">01S,2,0,61,600000,480000,230000000,2318841,1,900000,533333;0B35\r"));
     }
 };
 

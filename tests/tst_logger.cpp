@@ -57,7 +57,7 @@ private slots:
     {
         QVERIFY(QDir::setCurrent(dir.path()));
         for (const char *tariff : {"night.txt\n# day and night\n07:00-23:00 30\n23:00-07:00 10", "gap.txt\n07:00-23:00 30\n23:00-05:00 10",
-                                   "over.txt\n07:00-23:00 30\n22:00-07:00 10", "bad.txt\n7-23 30"}) {
+                                   "over.txt\n07:00-23:00 30\n22:00-07:00 10", "bad.txt\n7-23 30", "day.txt\n00:00-07:00 10\n07:00-24:00 30"}) {
             const QString text = tariff;
             QFile file(text.section('\n', 0, 0));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text.section('\n', 1).toUtf8()) > 0);
@@ -111,6 +111,7 @@ private slots:
         QTest::newRow("no such date") << QStringList{"--report", "--to", "2026-02-29", "a"} << "error: --to must be a date such as 2026-03-29";
         QTest::newRow("from after to") << QStringList{"--report", "--from", "2026-03-02", "--to", "2026-03-01", "a"} << "error: --from must not be after --to";
         QTest::newRow("cents and tariff") << QStringList{"--report", "--cents", "1", "--tariff", "night.txt", "a"} << "error: give --cents or --tariff, not both";
+        QTest::newRow("a span to 24:00") << QStringList{"--report", "--tariff", "day.txt", "a"} << "report a by=0 -..- cents=10/30 standing=-1";
         QTest::newRow("hours not covered") << QStringList{"--report", "--tariff", "gap.txt", "a"} << "error: --tariff gap.txt: no line prices 05:00 to 07:00";
         QTest::newRow("hours twice") << QStringList{"--report", "--tariff", "over.txt", "a"}
                                      << "error: --tariff over.txt: line 2 prices 22:00 again, which line 1 already does";

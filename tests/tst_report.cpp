@@ -122,9 +122,11 @@ private slots:
             << "Hour" + kCostHead.mid(3) + same("00:00", ",1,2.000000,0.20000", 1000) + "0,0\n" + same("07:00", ",1,1.000000,0.30000", 1000) + "0,0\n"
                    + same("22:00", ",2,1.000000,0.30000", 1000) + "0,0\n" + same("Total", ",4,4.000000,0.80000", 1000) + "0,0\n"
                    "a.csv: has no clock column, so its records have no date or time of day to place or price them by; left out\nlost\n";
-        // 0 cents is a price: a free supply, or the sun's.
-        QTest::newRow("a free supply") << QStringList{"--cents", "0", "f.csv"} << QList<QByteArray>{"f.csv\n" + kClock + rec("1:00:00", 0, 60, "2026-06-10T12:00:00+02:00")}
-            << kCostHead + same("2026-06-10", ",1,0.000000,0.00000", 60) + "0,0\n" + same("Total", ",1,0.000000,0.00000", 60) + "0,0\n";
+        // 0 cents is a price: a free supply, or the sun's. 1.2 W is more than twice the 0.5 W at rest
+        // but not 1 W above it: not above standby.
+        QTest::newRow("a free supply, a meter's wander") << QStringList{"--cents", "0", "f.csv"}
+            << QList<QByteArray>{"f.csv\n" + kClock + rec("1:00:00", 0, 0.5, "2026-06-10T12:00:00+02:00") + rec("1:01:00", 20, 1.2, "2026-06-10T12:01:00+02:00")}
+            << kCostHead + "2026-06-10,2,0.000020,0.00000,0.500,0.850,1.200,0.500,0.0,0,0\nTotal,2,0.000020,0.00000,0.500,0.850,1.200,0.500,0.0,0,0\n";
         // 3.68 kW, what a plug takes, for a year at 50 c: the table still fits.
         QTest::newRow("a year of a heater") << QStringList{"--cents", "50", "kitchen/heater-in-the-garage.csv"}
             << QList<QByteArray>{"kitchen/heater-in-the-garage.csv\n" + kHeader + "0:00:00,0.000,3680.000,230.00,16.000,1.000,lag,3680.000\n"

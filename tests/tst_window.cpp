@@ -205,6 +205,7 @@ private slots:
         pty.send(reply);
         w->poller();
         QCOMPARE(pty.receive(1000), kAddressChange); // one attempt sufficed
+        QCOMPARE(textOf(*w, "TxLine") + '|' + textOf(*w, "RcdLine"), kAddressChange + '|' + reply);
         QCOMPARE(textOf(*w, "comerr"), QString());
         QTEST(textOf(*w, "TimeDisp") == "00:00:03 HMS", "readout");
         QTEST(!textOf(*w, "costpy").isEmpty(), "costs");
@@ -527,6 +528,9 @@ private slots:
         QTest::newRow("records, Cancel") << "x.csv" << two << false << asked << two;
         QTest::newRow("records, Replace") << "x.csv" << two << true << asked << header;
         QTest::newRow("header only") << "x.csv" << header << false << "" << header;
+        // Another program, this one, holds the log's lock.
+        QTest::newRow("another program writes it") << "x.csv" << QByteArray() << false
+                                                   << "Log File Error.|%1/x.csv is being written by tst_window (process %2)." << QByteArray();
         QTest::newRow("no suffix") << "x" << QByteArray() << false << "Enter Log filename" << header;
     }
     void logStart()
@@ -539,6 +543,8 @@ private slots:
         QTemporaryDir dir;
         QFile log(dir.filePath(name));
         QVERIFY(before.isNull() || (log.open(QIODevice::WriteOnly) && log.write(before) && log.flush()));
+        QLockFile lock(log.fileName() + ".lock");
+        QVERIFY(!box.contains("being written") || lock.tryLock());
         auto *fileEdit = fit->findChild<QLineEdit *>("fileEdit");
         fileEdit->setText(log.fileName());
         ModalWatcher watcher;
@@ -548,7 +554,7 @@ private slots:
             fit->setSaveFileName();
         auto *start = fit->findChild<QWidget *>("startButton");
         fit->startlogging();
-        QCOMPARE(watcher.texts().join(';'), box.replace("%1", dir.path()));
+        QCOMPARE(watcher.texts().join(';'), box.replace("%1", dir.path()).replace("%2", QString::number(QCoreApplication::applicationPid())));
         QFile written(fileEdit->text());
         QVERIFY(name.isEmpty() == fileEdit->text().isEmpty() && QFileInfo(written).suffix() == (name.isEmpty() ? "" : "csv"));
         QCOMPARE(written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray(), after);
