@@ -169,7 +169,6 @@ private slots:
         const QString lost = "quelmar-log: Cannot write %2: %3; the records are counted until writing works again\n"
                              "quelmar-log: writing to %2 again; (\\d+) records? could not be written\n%4"
                              "quelmar-log: \\1 records? could not be written to %2\n";
-        QTest::newRow("new log until SIGINT") << QStringList{"--period", "1"} << QByteArray() << "" << 0 << up;
         QTest::newRow("--clear") << QStringList{"--clear"} << QByteArray() << "" << 0 << up;
         // In a terminal a status line follows: elapsed time, power, records, the link.
         QTest::newRow("a terminal") << QStringList{} << QByteArray() << "terminal" << 0
@@ -183,6 +182,8 @@ private slots:
         QTest::newRow("a log with records is refused") << QStringList{} << held << "" << 4
                                                        << "quelmar-log: %2 already holds 1 reading; use --append to add to it\n";
         QTest::newRow("--append adds to it") << QStringList{"--append"} << held << "" << 0 << up;
+        QTest::newRow("--append --clock to a log without it") << QStringList{"--append", "--clock"} << held << "" << 4
+                                                              << "quelmar-log: %2 is a log without the clock column; leave out --clock to append to it\n";
         // One writer per log, whatever its lock's age; a lock whose process is gone is taken over.
         const QString writing = "quelmar-log: %2 is being written by %3 \\(process %4\\).\n";
         QTest::newRow("a log another logger writes") << QStringList{"--append"} << QByteArray() << "logger" << 4 << writing;

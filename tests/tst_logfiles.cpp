@@ -156,9 +156,8 @@ private slots:
         QVERIFY2(QRegularExpression("^0[0-2]:[0-5]\\d:00( 0[0-2]:[0-5]\\d:00)*$").match(ticks()).hasMatch(), qPrintable(ticks()));
     }
 
-    // quelmar-log with the logs written first (each its name, a line end and
-    // its lines): its exit code, and with --report its standard output and
-    // error.
+    // quelmar-log --report with the logs written first (each its name, a
+    // line end and its lines): its exit code, standard output and error.
     void command_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -192,8 +191,6 @@ private slots:
                                                        "...he-garage.csv         1  0.000  120.0   120.0  120.0      120.0   0.0%     0\n"
                                                        "Total                    1  0.000  120.0   120.0  120.0      120.0   0.0%     0\n\n"
                                                        "b.csv: not a Quelmar log (its first line is not a log's header); left out\n";
-        QTest::newRow("--append --clock to a log without it") << QStringList{"--port", "/nonexistent/tty", "--duration", "1", "--append", "--clock", "heater-in-the-garage.csv"}
-                                                              << plain << 4 << "";
     }
     void command()
     {
@@ -209,8 +206,7 @@ private slots:
         const QByteArray out = p.readAllStandardOutput();
         // What was left out is told on standard error, every line naming a file.
         QVERIFY(!out.contains(": "));
-        if (args.contains("--report"))
-            QTEST(QString(out + p.readAllStandardError()), "output");
+        QTEST(QString(out + p.readAllStandardError()), "output");
     }
 
     // quelmar-log --rotate daily --clock against the simulated meter, both at

@@ -178,7 +178,6 @@ private slots:
         QTest::addColumn<int>("tab");
         QTest::addColumn<bool>("readout");
         QTest::addColumn<bool>("costs");
-        QTest::newRow("reading, Meter tab") << replyWithFields(10) << 0 << true << false;
         QTest::newRow("reading, cost tab") << replyWithFields(10) << 1 << true << true;
         QTest::newRow("89 entries") << replyWithFields(88) << 0 << true << false;
         QTest::newRow("90 entries, cost tab") << replyWithFields(89) << 1 << false << true;
@@ -301,6 +300,7 @@ private slots:
     void costTab()
     {
         auto w = openWindowOn(pty.path());
+        QCOMPARE(texts(*w, {"cents", "hoursperday"}), QStringList({"18.00", "24.00"}));
         child<QDoubleSpinBox>(*w, "cents")->setValue(12.34); // read at single precision
         child<QDoubleSpinBox>(*w, "hoursperday")->setValue(12.25);
         double vals[150] = {0, 0, 3600, 3.6e9};
@@ -410,7 +410,6 @@ private slots:
         QTest::addColumn<int>("blockFrom"); // passes during which the file is a folder; 0: none
         QTest::addColumn<int>("blockTo");
         QTest::addColumn<QList<int>>("expected"); // one pass more runs
-        QTest::newRow("1 s") << 1 << 0 << 0 << QList<int>{2, 4, 6};
         QTest::newRow("5 s") << 5 << 0 << 0 << QList<int>{2, 12, 22};
         // A record that cannot be written is missed and counted; the rhythm
         // goes on, and the next record due is written.
@@ -427,6 +426,7 @@ private slots:
         const QString log = dir.filePath("log.csv");
         auto w = openWindowOn(pty.path());
         child<QLineEdit>(*w, "fileEdit")->setText(log);
+        QCOMPARE(QList<int>({child<QSpinBox>(*w, "lperiod")->minimum(), child<QSpinBox>(*w, "lperiod")->maximum()}), QList<int>({1, 99}));
         child<QSpinBox>(*w, "lperiod")->setValue(period);
         QCOMPARE(logWidgetsEnabled(*w), kIdle);
         child<QPushButton>(*w, "startButton")->click();
@@ -490,10 +490,9 @@ private slots:
         QTest::addColumn<QString>("name");      // in a fresh folder; one without a suffix is typed in the dialog
         QTest::addColumn<QByteArray>("before"); // null: no file
         QTest::addColumn<bool>("replace");      // the answer to a question; else Cancel
-        QTest::addColumn<QString>("box");       // "%1" stands for the folder
+        QTest::addColumn<QString>("box");       // "%1" stands for the folder, "%2" for this process's id
         QTest::addColumn<QByteArray>("after");
-        const QByteArray header = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power\n";
-        const QByteArray two = header + "00:00:01,30.556,110.000,230.00,0.500,0.957,Lead,115.000\n"
+        const QByteArray two = kHeader + "00:00:01,30.556,110.000,230.00,0.500,0.957,Lead,115.000\n"
                                         "00:00:02,61.111,110.000,230.00,0.500,0.957,Lead,115.000\n";
         const QString asked = "%1/x.csv already holds 2 readings. Replace it?|";
         // A cancelled dialog empties the name, and START refuses it.
@@ -503,12 +502,12 @@ private slots:
                                         << "Log File Error.|Cannot create %1/gone/x.csv: No such file or directory"
                                         << QByteArray();
         QTest::newRow("records, Cancel") << "x.csv" << two << false << asked << two;
-        QTest::newRow("records, Replace") << "x.csv" << two << true << asked << header;
-        QTest::newRow("header only") << "x.csv" << header << false << "" << header;
+        QTest::newRow("records, Replace") << "x.csv" << two << true << asked << kHeader;
+        QTest::newRow("header only") << "x.csv" << kHeader << false << "" << kHeader;
         // Another program, this one, holds the log's lock.
         QTest::newRow("another program writes it") << "x.csv" << QByteArray() << false
                                                    << "Log File Error.|%1/x.csv is being written by tst_window (process %2)." << QByteArray();
-        QTest::newRow("no suffix") << "x" << QByteArray() << false << "Enter Log filename" << header;
+        QTest::newRow("no suffix") << "x" << QByteArray() << false << "Enter Log filename" << kHeader;
     }
     void logStart()
     {
