@@ -10,8 +10,10 @@
 void QuelmarStatus::PortChanged()
 {
     meter->link().setPort(ui->ComPort->currentText());
+    // Addressed as a reopened line is: a clear still pending goes out after
+    // the address change instead of being lost to it.
+    meter->addressFirst();
     PortOpen();
-    AddChange();
 }
 
 void QuelmarStatus::PortOpen()

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quelmar-log's command line, read in process: every option, its bounds and
 // what each unit of --duration means. What the logger then does is in
-// tst_endtoend, what the report does in tst_report.
+// tst_endtoend; the report's grouping, dates and charges are read by
+// tst_report's rows, which report with them.
 #include "options.h"
 
 #include <QTemporaryDir>
@@ -59,7 +60,7 @@ private slots:
     {
         QVERIFY(QDir::setCurrent(dir.path()));
         for (const char *tariff : {"night.txt\n# day and night\n07:00-23:00 30\n23:00-07:00 10", "gap.txt\n07:00-23:00 30\n23:00-05:00 10",
-                                   "over.txt\n07:00-23:00 30\n22:00-07:00 10", "bad.txt\n7-23 30"}) {
+                                   "over.txt\n07:00-23:00 30\n22:00-07:00 10", "bad.txt\n7-23 30", "day.txt\n00:00-07:00 10\n07:00-24:00 30"}) {
             const QString text = tariff;
             QFile file(text.section('\n', 0, 0));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text.section('\n', 1).toUtf8()) > 0);
@@ -97,21 +98,17 @@ private slots:
         QTest::newRow("weekly with clock") << QStringList{"--rotate", "weekly", "--clock", "x"} << "x port=ttyS3 period=1 ms=0 rotate=2 clock";
         QTest::newRow("rotate hourly") << QStringList{"--rotate", "hourly", "x"} << "error: --rotate must be daily, weekly or monthly";
         QTest::newRow("report") << QStringList{"--report", "--cents", "30.5", "--csv", "a", "b"} << "report a,b by=0 -..- cents=30.5 standing=-1 csv";
-        QTest::newRow("report, no tariff") << QStringList{"--report", "a"} << "report a by=0 -..- cents=- standing=-1";
+        QTest::newRow("report, a free supply") << QStringList{"--report", "--cents", "0", "a"} << "report a by=0 -..- cents=0 standing=-1";
         QTest::newRow("report, negative tariff") << QStringList{"--report", "--cents", "-1", "a"}
                                                  << "error: --cents must be a number of cents per kWh, 0 or more";
         QTest::newRow("report, no logs") << QStringList{"--report"} << "error: give the logs to report on";
         QTest::newRow("report, logging options") << QStringList{"--report", "--clock", "a"} << "error: --report does not take --clock";
-        QTest::newRow("weeks, dates, standing") << QStringList{"--report", "--by", "week", "--from", "2025-12-29", "--to", "2026-01-01", "--standing", "10", "a"}
-                                                << "report a by=1 2025-12-29..2026-01-01 cents=- standing=10";
-        QTest::newRow("months") << QStringList{"--report", "--by", "month", "a"} << "report a by=2 -..- cents=- standing=-1";
-        QTest::newRow("hours, a tariff by the time of day") << QStringList{"--report", "--hours", "--tariff", "night.txt", "a"}
-                                                            << "report a by=3 -..- cents=10/30 standing=-1";
         QTest::newRow("by hour") << QStringList{"--report", "--by", "hour", "a"} << "error: --by must be day, week or month";
         QTest::newRow("by and hours") << QStringList{"--report", "--by", "day", "--hours", "a"} << "error: give --by or --hours, not both";
         QTest::newRow("no such date") << QStringList{"--report", "--to", "2026-02-29", "a"} << "error: --to must be a date such as 2026-03-29";
         QTest::newRow("from after to") << QStringList{"--report", "--from", "2026-03-02", "--to", "2026-03-01", "a"} << "error: --from must not be after --to";
         QTest::newRow("cents and tariff") << QStringList{"--report", "--cents", "1", "--tariff", "night.txt", "a"} << "error: give --cents or --tariff, not both";
+        QTest::newRow("a span to 24:00") << QStringList{"--report", "--tariff", "day.txt", "a"} << "report a by=0 -..- cents=10/30 standing=-1";
         QTest::newRow("hours not covered") << QStringList{"--report", "--tariff", "gap.txt", "a"} << "error: --tariff gap.txt: no line prices 05:00 to 07:00";
         QTest::newRow("hours twice") << QStringList{"--report", "--tariff", "over.txt", "a"}
                                      << "error: --tariff over.txt: line 2 prices 22:00 again, which line 1 already does";

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The report over logs held in memory, with the options as quelmar-log reads
-// them: energy across clears and restarts, the rules for what is no log,
+// The report over logs written for each row, with the options as quelmar-log
+// reads them: energy across clears and restarts, the rules for what is no log,
 // grouping, dates and prices. Every expected figure was worked out by hand.
 #include "options.h"
 
-#include <QBuffer>
 #include <QtTest>
 
 namespace {
@@ -123,6 +122,11 @@ private slots:
             << "Hour" + kCostHead.mid(3) + same("00:00", ",1,2.000000,0.20000", 1000) + "0,0\n" + same("07:00", ",1,1.000000,0.30000", 1000) + "0,0\n"
                    + same("22:00", ",2,1.000000,0.30000", 1000) + "0,0\n" + same("Total", ",4,4.000000,0.80000", 1000) + "0,0\n"
                    "a.csv: has no clock column, so its records have no date or time of day to place or price them by; left out\nlost\n";
+        // 0 cents is a price: a free supply, or the sun's. 1.2 W is more than twice the 0.5 W at rest
+        // but not 1 W above it: not above standby.
+        QTest::newRow("a free supply, a meter's wander") << QStringList{"--cents", "0", "f.csv"}
+            << QList<QByteArray>{"f.csv\n" + kClock + rec("1:00:00", 0, 0.5, "2026-06-10T12:00:00+02:00") + rec("1:01:00", 20, 1.2, "2026-06-10T12:01:00+02:00")}
+            << kCostHead + "2026-06-10,2,0.000020,0.00000,0.500,0.850,1.200,0.500,0.0,0,0\nTotal,2,0.000020,0.00000,0.500,0.850,1.200,0.500,0.0,0,0\n";
         // 3.68 kW, what a plug takes, for a year at 50 c: the table still fits.
         QTest::newRow("a year of a heater") << QStringList{"--cents", "50", "kitchen/heater-in-the-garage.csv"}
             << QList<QByteArray>{"kitchen/heater-in-the-garage.csv\n" + kHeader + "0:00:00,0.000,3680.000,230.00,16.000,1.000,lag,3680.000\n"
@@ -136,18 +140,11 @@ private slots:
         QFETCH(QList<QByteArray>, logs);
         const quelmar::LoggerOptions o = quelmar::parseLoggerOptions(QStringList{"quelmar-log", "--report"} + args, {});
         QCOMPARE(o.action, quelmar::LoggerOptions::Report);
-        const auto open = [&](const QString &name, QString *why) -> std::unique_ptr<QIODevice> {
-            for (const QByteArray &log : logs) {
-                if (log.startsWith(name.toUtf8() + '\n')) {
-                    auto file = std::make_unique<QBuffer>();
-                    file->setData(log.mid(name.size() + 1));
-                    return file->open(QIODevice::ReadOnly) ? std::move(file) : nullptr;
-                }
-            }
-            *why = "No such file";
-            return nullptr;
-        };
-        const quelmar::LogReport r = quelmar::makeReport(o.files, o.report, nullptr, open);
+        for (const QByteArray &log : logs) {
+            QFile file(QString::fromUtf8(log.left(log.indexOf('\n'))));
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly) && file.write(log.mid(log.indexOf('\n') + 1)) >= 0);
+        }
+        const quelmar::LogReport r = quelmar::makeReport(o.files, o.report);
         for (const QString &line : quelmar::reportTable(r, o.report).split('\n'))
             QVERIFY2(line.size() <= 100, qPrintable(line));
         QTEST(quelmar::reportCsv(r, o.report) + quelmar::reportNotes(r) + (r.lost ? "lost\n" : ""), "expected");

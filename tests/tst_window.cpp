@@ -13,6 +13,8 @@
 #include "core/version.h"
 #include "testsupport.h"
 
+#include <QChartView>
+#include <QScatterSeries>
 #include <QSerialPort>
 #include <QtTest>
 #include <QtWidgets>
@@ -136,7 +138,6 @@ private slots:
         QuelmarStatus w;
         // The box came and went while the window was being built.
         QCOMPARE(watcher.texts(), QStringList{"No port chosen." + kOpenFailure});
-        QVERIFY(!w.isVisible());
         QVERIFY(w.session().pollTimer().isActive());
         QCOMPARE(w.session().pollTimer().interval(), 500);
         QCOMPARE(w.windowTitle(), QStringLiteral("Quelmar Communicator " QUELMAR_VERSION_TEXT));
@@ -149,25 +150,22 @@ private slots:
         QCOMPARE(textOf(w, "TxLine"), QString());
     }
 
+    // What the line delivers, as Receive shows it and the reply rules take
+    // it: the text ends at a NUL, and a read takes at most 1024 bytes.
     void replies_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<Values>("entries");
-        QTest::newRow("reply") << QByteArray(">01S,5,6;0177\r") << 3 << Values{5, 6, 375};
-        QTest::newRow("clear acknowledgement") << kClearAck << 99 << Values{0, 0xD2};
-        QTest::newRow("NUL ends the text") << QByteArray("\x01\x00>01S,5;00", 10) << 0 << Values{-7};
-        QTest::newRow("1100 bytes: two reads") << QByteArray(1100, 'x') << 0 << Values{-7};
+        QTest::newRow("NUL ends the text") << QByteArray("\x01\x00>01S,5;00", 10);
+        QTest::newRow("1100 bytes: two reads") << QByteArray(1100, 'x');
     }
     void replies()
     {
         QFETCH(QByteArray, bytes);
-        QFETCH(Values, entries);
         auto w = openWindowOn(pty.path());
         pty.send(bytes);
         Values vals(1024, -7.0); // a refused read leaves the array alone
-        QTEST(w->Rcvmsg(1, vals.data()), "result");
-        QCOMPARE(vals.mid(0, entries.size()), entries);
+        QCOMPARE(w->Rcvmsg(1, vals.data()), 0);
+        QCOMPARE(vals[0], -7.0);
         QCOMPARE(textOf(*w, "RcdLine"), QString::fromLatin1(bytes.constData()).left(1024));
         // What did not fit stays for the next read.
         w->Rcvmsg(1, vals.data());
@@ -180,7 +178,6 @@ private slots:
         QTest::addColumn<int>("tab");
         QTest::addColumn<bool>("readout");
         QTest::addColumn<bool>("costs");
-        QTest::newRow("reading, Meter tab") << replyWithFields(10) << 0 << true << false;
         QTest::newRow("reading, cost tab") << replyWithFields(10) << 1 << true << true;
         QTest::newRow("89 entries") << replyWithFields(88) << 0 << true << false;
         QTest::newRow("90 entries, cost tab") << replyWithFields(89) << 1 << false << true;
@@ -197,6 +194,7 @@ private slots:
         pty.send(reply);
         w->poller();
         QCOMPARE(pty.receive(1000), kAddressChange); // one attempt sufficed
+        QCOMPARE(textOf(*w, "TxLine") + '|' + textOf(*w, "RcdLine"), kAddressChange + '|' + reply);
         QCOMPARE(textOf(*w, "comerr"), QString());
         QTEST(textOf(*w, "TimeDisp") == "00:00:03 HMS", "readout");
         QTEST(!textOf(*w, "costpy").isEmpty(), "costs");
@@ -231,20 +229,21 @@ private slots:
         QCOMPARE(textOf(*w, "TimeDisp"), "00:00:03 HMS");
     }
 
+    // The line as the meter's side sees it. Then it hangs up within a
+    // clear's own cycle: the clear reached no meter, so it goes out after
+    // the address change once the port is chosen again, on a new port
+    // object, here for a new meter behind the same name.
     void portChanges()
     {
         ModalWatcher watcher;
-        auto w = openWindowOn(pty.path());
-        auto *box = child<QComboBox>(*w, "ComPort");
-        const auto choose = [&](const QString &name) {
-            box->setEditText(name);
-            emit box->activated(0);
-            QVERIFY(w->session().pollTimer().isActive());
-            w->session().stopPolling();
-        };
-        // What the line really got, read from the meter's side of it.
+        QTemporaryDir dir;
+        const QString link = dir.filePath("meter");
+        auto first = std::make_unique<PtyPair>();
+        PtyPair second;
+        QVERIFY(QFile::link(first->path(), link));
+        auto w = openWindowOn(link);
         termios tio;
-        QCOMPARE(tcgetattr(pty.masterFd(), &tio), 0);
+        QCOMPARE(tcgetattr(first->masterFd(), &tio), 0);
         QCOMPARE(cfgetospeed(&tio), speed_t(B9600));
         QCOMPARE(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
         QCOMPARE(tio.c_iflag & (IXON | IXOFF), tcflag_t(0));
@@ -254,10 +253,18 @@ private slots:
         QCOMPARE(QList<int>({old->dataBits(), old->parity(), old->stopBits(), old->flowControl(), old->error()}),
                  QList<int>({8, 0, 1, 0, 0}));
         w->ClearData();
-        choose(pty.path()); // the same port again: a new port object, and "A" replaces "E"
-        QVERIFY(old.isNull() && w->serialPort()->isOpen());
+        first.reset();
         w->poller();
-        QCOMPARE(pty.receive(1000), kAddressChange + kAddressChange + kAddressChange);
+        QVERIFY(!w->serialPort()->isOpen());
+        QVERIFY(QFile::remove(link) && QFile::link(second.path(), link));
+        emit child<QComboBox>(*w, "ComPort")->activated(0);
+        QVERIFY(old.isNull() && w->serialPort()->isOpen() && w->session().pollTimer().isActive());
+        w->session().stopPolling();
+        second.send(replyWithFields(10));
+        w->poller();
+        QCOMPARE(second.receive(1000), kAddressChange);
+        w->poller();
+        QCOMPARE(second.receive(1000), kClear + kClear + kClear);
         QCOMPARE(watcher.texts(), QStringList());
     }
 
@@ -293,21 +300,24 @@ private slots:
     void costTab()
     {
         auto w = openWindowOn(pty.path());
+        QCOMPARE(texts(*w, {"cents", "hoursperday"}), QStringList({"18.00", "24.00"}));
         child<QDoubleSpinBox>(*w, "cents")->setValue(12.34); // read at single precision
+        child<QDoubleSpinBox>(*w, "hoursperday")->setValue(12.25);
         double vals[150] = {0, 0, 3600, 3.6e9};
         w->CostCalc(vals);
-        const QStringList current{"$0.12340", "$20.73120", "$270.43110", "$1081.72441"};
+        // 1 kW at 12.34 c for 12.25 h a day: 85.75, 1118.578125 and 4474.3125 kWh.
+        const QStringList current{"$0.12340", "$10.58155", "$138.03254", "$552.13017"};
         QCOMPARE(texts(*w, {"cost", "costph", "costpw", "costpq", "costpy"}), QStringList{"$0.12340"} + current);
         const QList<const char *> totals{"tcostph", "tcostpw", "tcostpq", "tcostpy"};
         // Read back at single precision on the way in.
         child<QPushButton>(*w, "addtButton")->click();
-        QCOMPARE(texts(*w, totals), QStringList({"$0.12340", "$20.73120", "$270.43109", "$1081.72437"}));
+        QCOMPARE(texts(*w, totals), QStringList({"$0.12340", "$10.58155", "$138.03255", "$552.13019"}));
         child<QPushButton>(*w, "cleartButton")->click();
         QCOMPARE(texts(*w, totals), QStringList(4, QString()));
         QCOMPARE(texts(*w, {"costph", "costpw", "costpq", "costpy"}), current);
     }
 
-    // The Chart tab comes after the three others and is built when first shown.
+    // The Chart tab comes after the three others.
     void chartTab()
     {
         auto w = openWindowOn(pty.path());
@@ -317,20 +327,31 @@ private slots:
             pages << tabs->tabText(i) + '/' + tabs->widget(i)->objectName();
         QCOMPARE(pages, (QStringList{"Meter/tab", "Cost Calculator/tab_2", "Data Logging/tab_3", "Chart/chartTab"}));
         w->show();
+        // The meter acknowledges a clear: the next reading is marked on the chart.
+        w->ClearData();
+        pty.send(kClearAck);
+        w->poller();
+        QCOMPARE(pty.receive(1000), kClear);
         double vals[10] = {7, 7, 3725, 2500.0 * 3600, 1500000, 230120000, 6520000, 1, 950000, 1530000};
         w->UpdateDisp(vals);
         QCOMPARE(texts(*w, {"TimeDisp", "EnergyDisp", "PowerDisp", "VoltsDisp", "CurrentDisp", "PFDisp", "VADisp"}),
                  QStringList({"01:02:05 HMS", "2.500 Wh  ", "1500.000 W    ", "230.12 V     ", "6.520 A     ", "0.950 Lag ", "1530.000 VA   "}));
-        // Qt Charts draws in a graphics view: none before the tab is shown; then it follows the readings.
-        QVERIFY(w->findChildren<QGraphicsView *>().isEmpty());
+        // The chart shows what was kept while it was hidden, then follows the readings.
         tabs->setCurrentIndex(3);
-        QCOMPARE(w->findChildren<QGraphicsView *>().size(), 1);
         const QLabel *stats = w->findChild<QLabel *>("chartStats");
-        QCOMPARE(stats->text(), "Min 1500.000 W  Mean 1500.000 W  Max 1500.000 W  Energy 0.000 mWh");
         vals[3] = 2600.0 * 3600;
         vals[4] = 500000;
         w->UpdateDisp(vals);
         QCOMPARE(stats->text(), "Min 500.000 W  Mean 1000.000 W  Max 1500.000 W  Energy 100.000 mWh");
+        const QList<QPointF> marks = qobject_cast<QScatterSeries *>(w->findChild<QChartView *>()->chart()->series()[1])->points();
+        QVERIFY(marks.size() == 1 && marks[0].y() == 1500);
+        // Each quantity the first box offers, its unit on the axis and in the figures.
+        const QStringList shown{"Real power (W)|Min 500.000 W", "Apparent power (VA)|Min 1530.000 VA", "Voltage (V)|Min 230.12 V",
+                                "Current (A)|Min 6.520 A", "Power factor|Min 0.950"};
+        for (int s = 0; s < shown.size(); ++s) {
+            w->findChild<QComboBox *>("chartSeries")->setCurrentIndex(s);
+            QCOMPARE(w->findChild<QChartView *>()->chart()->axes(Qt::Vertical)[0]->titleText() + '|' + stats->text().section("  Mean", 0, 0), shown[s]);
+        }
         // Two days of a log, at the Cost Calculator's cents: 25000 mWh at 40 c is 1 c.
         child<QDoubleSpinBox>(*w, "cents")->setValue(40);
         QTemporaryDir dir;
@@ -339,6 +360,48 @@ private slots:
                                                  "0:00:01,1000.000" + row + "1T12:00:00+01:00\n0:00:02,26000.000" + row + "2T12:00:00+01:00\n"));
         QVERIFY(w->findChild<quelmar::ChartTab *>()->openLogs({dir.filePath("a.csv")}));
         QCOMPARE(stats->text(), "Total: 0.025 kWh, $0.01000 at 40.00 cents per kWh");
+        w->findChild<QPushButton *>("chartSession")->click();
+        QCOMPARE(stats->text(), "Min 500.000 W  Mean 1000.000 W  Max 1500.000 W  Energy 100.000 mWh");
+    }
+
+    // The session's chart over each span, from readings 24 h, 1 h and 5 min
+    // (give or take 10 s) before the newest: its figures, and the readings
+    // marked red, by their power.
+    void chartSpans_data()
+    {
+        QTest::addColumn<int>("span");
+        QTest::addColumn<QString>("stats");
+        QTest::addColumn<Values>("marks");
+        QTest::newRow("Last 5 minutes") << 0 << "Min 32.000 W  Mean 48.000 W  Max 64.000 W  Energy 100.000 mWh" << Values{32};
+        // A clear with no record period before it to judge its time by is a gap.
+        QTest::newRow("Last hour") << 1 << "Min 8.000 W  Mean 30.000 W  Max 64.000 W  Energy 1.000 Wh  (1 gap not measured)" << Values{8, 32};
+        QTest::newRow("Last 24 hours") << 2 << "Min 2.000 W  Mean 21.000 W  Max 64.000 W  Energy 1.000 Wh  (3 gaps not measured)" << Values{4, 8, 32};
+        // After a step of 20 s the clears' time counts: 20 s at 4 W before the acknowledged one, 22.222 mWh,
+        // and 15 s at 16 W before the restart, 66.667 mWh.
+        QTest::newRow("All") << 3 << "Min 1.000 W  Mean 18.143 W  Max 64.000 W  Energy 1.189 Wh" << Values{4, 8, 32};
+    }
+    void chartSpans()
+    {
+        QFETCH(int, span);
+        // Seconds before the newest, meter time in s, counter mWh, W, 1 after an acknowledged clear:
+        // the meter restarts before the third reading (its counter back) and the sixth (its time back).
+        const double readings[][5] = {{86410, 1000, 100, 1, 0}, {86390, 1020, 200, 2, 0}, {3610, 83800, 0, 4, 0}, {3590, 0, 0, 8, 1},
+                                      {310, 3280, 400, 16, 0},  {290, 5, 500, 32, 0},     {0, 295, 600, 64, 0}};
+        quelmar::ReadingHistory session;
+        for (const auto &r : readings) {
+            if (r[4] != 0)
+                session.markClear();
+            const double vals[10] = {0, 0, r[1], r[2] * 3600, r[3] * 1000};
+            session.add(1781000000000 - qint64(r[0]) * 1000, quelmar::Measurement::fromArray(vals));
+        }
+        quelmar::ChartTab tab(session);
+        tab.show();
+        tab.findChild<QComboBox *>("chartSpan")->setCurrentIndex(span);
+        QTEST(tab.findChild<QLabel *>("chartStats")->text(), "stats");
+        Values marks;
+        for (const QPointF &p : qobject_cast<QScatterSeries *>(tab.findChild<QChartView *>()->chart()->series()[1])->points())
+            marks << p.y();
+        QTEST(marks, "marks");
     }
 
     void logSchedule_data()
@@ -347,7 +410,6 @@ private slots:
         QTest::addColumn<int>("blockFrom"); // passes during which the file is a folder; 0: none
         QTest::addColumn<int>("blockTo");
         QTest::addColumn<QList<int>>("expected"); // one pass more runs
-        QTest::newRow("1 s") << 1 << 0 << 0 << QList<int>{2, 4, 6};
         QTest::newRow("5 s") << 5 << 0 << 0 << QList<int>{2, 12, 22};
         // A record that cannot be written is missed and counted; the rhythm
         // goes on, and the next record due is written.
@@ -364,6 +426,7 @@ private slots:
         const QString log = dir.filePath("log.csv");
         auto w = openWindowOn(pty.path());
         child<QLineEdit>(*w, "fileEdit")->setText(log);
+        QCOMPARE(QList<int>({child<QSpinBox>(*w, "lperiod")->minimum(), child<QSpinBox>(*w, "lperiod")->maximum()}), QList<int>({1, 99}));
         child<QSpinBox>(*w, "lperiod")->setValue(period);
         QCOMPARE(logWidgetsEnabled(*w), kIdle);
         child<QPushButton>(*w, "startButton")->click();
@@ -385,6 +448,10 @@ private slots:
         pass(*w, 50);
         pass(*w, 51);
         QCOMPARE(recordedSeconds(log), expected);
+        // The records missed stay in sight until the next START.
+        ModalWatcher watcher;
+        child<QPushButton>(*w, "startButton")->click();
+        QCOMPARE(textOf(*w, "logerr"), QString());
         // "Clear Data First" asked the meter to clear.
         w->poller();
         QCOMPARE(pty.receive(1000), kClear + kClear + kClear);
@@ -423,10 +490,9 @@ private slots:
         QTest::addColumn<QString>("name");      // in a fresh folder; one without a suffix is typed in the dialog
         QTest::addColumn<QByteArray>("before"); // null: no file
         QTest::addColumn<bool>("replace");      // the answer to a question; else Cancel
-        QTest::addColumn<QString>("box");       // "%1" stands for the folder
+        QTest::addColumn<QString>("box");       // "%1" stands for the folder, "%2" for this process's id
         QTest::addColumn<QByteArray>("after");
-        const QByteArray header = "Time,Energy,Real Power,Voltage,Current,Power Factor,Lead/Lag,Apparent Power\n";
-        const QByteArray two = header + "00:00:01,30.556,110.000,230.00,0.500,0.957,Lead,115.000\n"
+        const QByteArray two = kHeader + "00:00:01,30.556,110.000,230.00,0.500,0.957,Lead,115.000\n"
                                         "00:00:02,61.111,110.000,230.00,0.500,0.957,Lead,115.000\n";
         const QString asked = "%1/x.csv already holds 2 readings. Replace it?|";
         // A cancelled dialog empties the name, and START refuses it.
@@ -436,9 +502,12 @@ private slots:
                                         << "Log File Error.|Cannot create %1/gone/x.csv: No such file or directory"
                                         << QByteArray();
         QTest::newRow("records, Cancel") << "x.csv" << two << false << asked << two;
-        QTest::newRow("records, Replace") << "x.csv" << two << true << asked << header;
-        QTest::newRow("header only") << "x.csv" << header << false << "" << header;
-        QTest::newRow("no suffix") << "x" << QByteArray() << false << "Enter Log filename" << header;
+        QTest::newRow("records, Replace") << "x.csv" << two << true << asked << kHeader;
+        QTest::newRow("header only") << "x.csv" << kHeader << false << "" << kHeader;
+        // Another program, this one, holds the log's lock.
+        QTest::newRow("another program writes it") << "x.csv" << QByteArray() << false
+                                                   << "Log File Error.|%1/x.csv is being written by tst_window (process %2)." << QByteArray();
+        QTest::newRow("no suffix") << "x" << QByteArray() << false << "Enter Log filename" << kHeader;
     }
     void logStart()
     {
@@ -450,6 +519,8 @@ private slots:
         QTemporaryDir dir;
         QFile log(dir.filePath(name));
         QVERIFY(before.isNull() || (log.open(QIODevice::WriteOnly) && log.write(before) && log.flush()));
+        QLockFile lock(log.fileName() + ".lock");
+        QVERIFY(!box.contains("being written") || lock.tryLock());
         auto *fileEdit = fit->findChild<QLineEdit *>("fileEdit");
         fileEdit->setText(log.fileName());
         ModalWatcher watcher;
@@ -459,7 +530,7 @@ private slots:
             fit->setSaveFileName();
         auto *start = fit->findChild<QWidget *>("startButton");
         fit->startlogging();
-        QCOMPARE(watcher.texts().join(';'), box.replace("%1", dir.path()));
+        QCOMPARE(watcher.texts().join(';'), box.replace("%1", dir.path()).replace("%2", QString::number(QCoreApplication::applicationPid())));
         QFile written(fileEdit->text());
         QVERIFY(name.isEmpty() == fileEdit->text().isEmpty() && QFileInfo(written).suffix() == (name.isEmpty() ? "" : "csv"));
         QCOMPARE(written.open(QIODevice::ReadOnly) ? written.readAll() : QByteArray(), after);
@@ -498,25 +569,25 @@ private slots:
 
     void commandLine_data()
     {
-        QTest::addColumn<QString>("option");
+        QTest::addColumn<QStringList>("args"); // LINE stands for a line of the test's
         QTest::addColumn<QByteArray>("output");
-        QTest::newRow("--help") << "--help" << QByteArray("Usage: quelmar-communicator [--port NAME]");
-        QTest::newRow("--version") << "--version" << QByteArray("quelmar-communicator " QUELMAR_VERSION_TEXT "\n");
-        // With a port the program runs: its first poll reaches that line.
-        QTest::newRow("--port") << "--port" << QByteArray("<FFA,01;015A\r");
+        QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: quelmar-communicator [--port NAME]");
+        QTest::newRow("--version") << QStringList{"--version"} << QByteArray("quelmar-communicator " QUELMAR_VERSION_TEXT "\n");
+        // With a port (and a platform of Qt's own options) the program runs: its first poll reaches that line.
+        QTest::newRow("--port, -platform") << QStringList{"-platform", "offscreen", "--port", "LINE"} << QByteArray("<FFA,01;015A\r");
     }
     void commandLine()
     {
-        QFETCH(QString, option);
+        QFETCH(QStringList, args);
         QFETCH(QByteArray, output);
         PtyPair line;
         QProcess program;
         // Without a display only a program that opens no window gets anywhere.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", option == "--port" ? "offscreen" : "xcb");
+        env.insert("QT_QPA_PLATFORM", "xcb");
         env.remove("DISPLAY");
         program.setProcessEnvironment(env);
-        program.start(PROGRAM_EXE, {option, line.path()});
+        program.start(PROGRAM_EXE, args.replaceInStrings("LINE", line.path()));
         QByteArray got;
         QTRY_VERIFY_WITH_TIMEOUT((got += program.readAllStandardOutput() + line.receive(20)).startsWith(output), 10000);
         program.kill();

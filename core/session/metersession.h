@@ -54,6 +54,11 @@ public:
     void stopPolling() { m_timer.stop(); }
     const QTimer &pollTimer() const { return m_timer; }
 
+    // Makes the address change pending, with the command it replaces held
+    // back until it has gone out, as a reopened line does: a clear asked for
+    // while the line was down still reaches the meter.
+    void addressFirst();
+
     // The command the next cycle sends instead of a poll. There is one, not
     // a queue: the last call wins, also over what a reconnect held back.
     void setPending(Command c)
@@ -98,8 +103,6 @@ signals:
     void linkChanged(bool up);
 
 private:
-    void addressFirst();
-
     SerialLink m_link;
     ReadingHistory m_history;
     QTimer m_timer;
