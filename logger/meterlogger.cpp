@@ -122,7 +122,8 @@ int MeterLogger::prepare()
     if (file.isEmpty())
         return ExitDone;
     const QString first = logFileAt(file, m_options.log.rotation, m_session.now());
-    const qint64 held = countLogRecords(first);
+    // "-" is standard output, not a file of that name in the current folder.
+    const qint64 held = file == QLatin1String("-") ? 0 : countLogRecords(first);
     if (!m_options.append && held > 0) {
         m_status.say(StatusLines::Other, QStringLiteral("%1 already holds %2; use --append to add to it")
                                              .arg(first, counted(held, "reading", "readings")));
