@@ -184,6 +184,8 @@ private slots:
         QTest::newRow("--append adds to it") << QStringList{"--append"} << held << "" << 0 << up;
         QTest::newRow("--append --clock to a log without it") << QStringList{"--append", "--clock"} << held << "" << 4
                                                               << "quelmar-log: %2 is a log without the clock column; leave out --clock to append to it\n";
+        QTest::newRow("--append to a header with the clock column") << QStringList{"--append"} << kHeader + ",Local Time\n" << "" << 4
+                                                                   << "quelmar-log: %2 is a log with the clock column; add --clock to append to it\n";
         // One writer per log, whatever its lock's age; a lock whose process is gone is taken over.
         const QString writing = "quelmar-log: %2 is being written by %3 \\(process %4\\).\n";
         QTest::newRow("a log another logger writes") << QStringList{"--append"} << QByteArray() << "logger" << 4 << writing;
