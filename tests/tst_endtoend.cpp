@@ -308,6 +308,8 @@ private slots:
                                                 << "quelmar-log: \\S+ is open\nquelmar-log: the meter answers\n"
                                                    "quelmar-log: Cannot write standard output: Broken pipe; the records are counted until writing works again\n"
                                                    "quelmar-log: standard output was closed\nquelmar-log: 1 record could not be written to standard output\n";
+        // A logger with no web module beside it, nor where the package puts it.
+        QTest::newRow("--listen without its module") << QStringList{"--listen", "0", "NEW"} << "alone" << 1 << "quelmar-log: --listen cannot load its module: .*\n";
         // A client library that is no use stops the logger before it makes its log.
         QTest::newRow("a library without the functions") << QStringList{"--mqtt", "localhost", "NEW"} << NOT_MOSQUITTO_DIR << 6
                                                          << "quelmar-log: the MQTT client library libmosquitto.so.1 has no function mosquitto_lib_init\n";
@@ -329,6 +331,7 @@ private slots:
         if (how == "full")
             run.setStandardOutputFile("/dev/full");
         QVERIFY(!how.endsWith("empty-lib") || (QDir().mkpath(how) && writeFile(how + "/libmosquitto.so.1", "")));
+        QVERIFY(how != "alone" || QFile::exists(dir.filePath("alone")) || QFile::copy(LOGGER_EXE, dir.filePath("alone")));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("LD_LIBRARY_PATH", how);
         run.setProcessEnvironment(env);
@@ -337,7 +340,7 @@ private slots:
         if (how == "close")
             run.start("bash", QStringList{"-c", "\"$0\" \"$@\" | head -c 1 >/dev/null; exit ${PIPESTATUS[0]}", LOGGER_EXE} + args);
         else
-            run.start(QStringLiteral(LOGGER_EXE), args);
+            run.start(how == "alone" ? dir.filePath("alone") : QStringLiteral(LOGGER_EXE), args);
         // The header closes the FIFO behind it, which ends its reader; the
         // next record's open waits for another.
         QProcess reader;
