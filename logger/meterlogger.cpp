@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLibrary>
 #include <QSocketNotifier>
 
@@ -29,10 +30,12 @@ namespace {
 // read back: the reason, when `path` is a log of the other kind.
 QString otherKind(const QString &path, bool clock)
 {
+    // Only a regular file is read: a device such as /dev/full never ends.
     QFile existing(path);
-    const bool opened = existing.open(QIODevice::ReadOnly);
+    if (!QFileInfo(path).isFile() || !existing.open(QIODevice::ReadOnly))
+        return {};
     const LogRows rows(existing);
-    if (!opened || rows.status() != LogContents::Loaded || rows.hasClock() == clock)
+    if (rows.status() != LogContents::Loaded || rows.hasClock() == clock)
         return {};
     return QStringLiteral("%1 is a log %2 the clock column; %3 --clock to append to it")
         .arg(path, rows.hasClock() ? QStringLiteral("with") : QStringLiteral("without"),
@@ -129,7 +132,9 @@ int MeterLogger::prepare()
                                              .arg(first, counted(held, "reading", "readings")));
         return ExitNoFile;
     }
-    if (m_options.append && held > 0)
+    // A header alone decides the kind too: rows of the other kind under it
+    // could never be read back.
+    if (m_options.append)
         why = otherKind(first, m_options.log.clock);
     if (!why.isEmpty() || !m_log.start(file, m_options.append, &why, m_options.log, m_session.now())) {
         m_status.say(StatusLines::Other, why);

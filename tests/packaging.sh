@@ -185,14 +185,14 @@ check "the logger's man page is a compressed section 1 page" \
 "$U/bin/quelmar-log" --help >"$WORK/log-help.txt" 2>&1
 check "the logger's man page describes every option of --help" \
     man_covers_help "$WORK/log-help.txt" "$U/share/man/man1/quelmar-log.1.gz" 5
-check "the service runs the logger on its instance's port" \
-    grep -q "^ExecStart=quelmar-log --port %I " "$U/lib/systemd/user/quelmar-log@.service"
+check "the service appends to ~/quelmar/INSTANCE.csv from its instance's port, the file's options split at blanks" \
+    grep -qx 'ExecStart=quelmar-log --port %I $QUELMAR_LOG_OPTIONS --append %h/quelmar/%i.csv' "$U/lib/systemd/user/quelmar-log@.service"
 check "the service takes more options from the user's environment file, if there is one" \
     grep -qx -e 'EnvironmentFile=-%E/quelmar/quelmar-log.env' "$U/lib/systemd/user/quelmar-log@.service"
 check "the service waits for the logger to say it is ready, and watches it" \
     bash -c "grep -qx 'Type=notify' '$U/lib/systemd/user/quelmar-log@.service' && grep -qx 'WatchdogSec=30' '$U/lib/systemd/user/quelmar-log@.service'"
-check "the service is not restarted after a usage error, a refused broker or no MQTT library" \
-    grep -qx 'RestartPreventExitStatus=2 5 6' "$U/lib/systemd/user/quelmar-log@.service"
+check "the service is restarted 10 s after a failure, but not after a usage error, a refused broker or no MQTT library" \
+    bash -c "grep -qx 'Restart=on-failure' '$U/lib/systemd/user/quelmar-log@.service' && grep -qx 'RestartSec=10' '$U/lib/systemd/user/quelmar-log@.service' && grep -qx 'RestartPreventExitStatus=2 5 6' '$U/lib/systemd/user/quelmar-log@.service'"
 mkdir -p "$WORK/unit"
 sed "s|^ExecStart=quelmar-log |ExecStart=$U/bin/quelmar-log |" "$U/lib/systemd/user/quelmar-log@.service" \
     >"$WORK/unit/quelmar-log@ttyUSB0.service"

@@ -206,7 +206,7 @@ private slots:
             QVERIFY2(p.readAllStandardError().contains(expand(said).toUtf8()), qPrintable(said));
             QProcess retained; // a new subscriber is given nothing of a removed meter
             if (args.contains("--mqtt-remove"))
-                retained.start("mosquitto_sub", fill("-p {plain} -W 1 -t ha/x/sensor/{gone}/+/config -t quelmar/{gone}/availability").replaceInStrings("{gone}", said.section(' ', 1, 1)));
+                retained.start("mosquitto_sub", fill("-p {plain} -W 1 -t ha/x/sensor/{gone}/+/config -t quelmar/{gone}/availability -t quelmar/{gone}/state").replaceInStrings("{gone}", said.section(' ', 1, 1)));
             QVERIFY(!args.contains("--mqtt-remove") || (retained.waitForFinished() && retained.readAll().isEmpty()));
             return;
         }
