@@ -126,7 +126,8 @@ int MeterLogger::prepare()
         return ExitDone;
     const QString first = logFileAt(file, m_options.log.rotation, m_session.now());
     // "-" is standard output, not a file of that name in the current folder.
-    const qint64 held = file == QLatin1String("-") ? 0 : countLogRecords(first);
+    const bool stdOut = file == QLatin1String("-");
+    const qint64 held = stdOut ? 0 : countLogRecords(first);
     if (!m_options.append && held > 0) {
         m_status.say(StatusLines::Other, QStringLiteral("%1 already holds %2; use --append to add to it")
                                              .arg(first, counted(held, "reading", "readings")));
@@ -134,7 +135,7 @@ int MeterLogger::prepare()
     }
     // A header alone decides the kind too: rows of the other kind under it
     // could never be read back.
-    if (m_options.append)
+    if (m_options.append && !stdOut)
         why = otherKind(first, m_options.log.clock);
     if (!why.isEmpty() || !m_log.start(file, m_options.append, &why, m_options.log, m_session.now())) {
         m_status.say(StatusLines::Other, why);

@@ -304,7 +304,7 @@ private slots:
                                                   << "(.|\n)*\nquelmar-log: stopped by SIGTERM while writing a record was blocked; that record was not written\n";
         QTest::newRow("--report to /dev/full") << QStringList{"--report", "LOG"} << "full" << 4
                                                << "quelmar-log: cannot write to standard output: No space left on device\n";
-        QTest::newRow("standard output closed") << QStringList{"-"} << "close" << 4
+        QTest::newRow("standard output closed") << QStringList{"--append", "--clock", "-"} << "close" << 4
                                                 << "quelmar-log: \\S+ is open\nquelmar-log: the meter answers\n"
                                                    "quelmar-log: Cannot write standard output: Broken pipe; the records are counted until writing works again\n"
                                                    "quelmar-log: standard output was closed\nquelmar-log: 1 record could not be written to standard output\n";
