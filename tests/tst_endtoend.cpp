@@ -115,6 +115,8 @@ private slots:
         QTest::newRow("amps and watts") << QStringList{"--amps", "1", "--watts", "1"} << "2 quelmar-meter-sim: --amps and --watts exclude each other\n" << 0;
         QTest::newRow("lead and lag") << QStringList{"--lead", "--lag"} << "2 quelmar-meter-sim: --lead and --lag exclude each other\n" << 0;
         QTest::newRow("an unknown profile") << QStringList{"--profile", "oven"} << "2 quelmar-meter-sim: unknown profile 'oven'\n" << 0;
+        QTest::newRow("an unknown option") << QStringList{"--colour"} << "2 quelmar-meter-sim: Unknown option 'colour'.\nTry --help.\n" << 0;
+        QTest::newRow("a link in no folder") << QStringList{"--link", "/nonexistent/meter"} << "1 quelmar-meter-sim: /nonexistent/meter: No such file or directory\n" << 0;
         QTest::newRow("a file where the link goes") << QStringList{"--link", "FILE"} << "1 quelmar-meter-sim: FILE exists and is not a link\n" << 0;
     }
     void simulator()

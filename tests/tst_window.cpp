@@ -571,7 +571,6 @@ private slots:
     {
         QTest::addColumn<QStringList>("args"); // LINE stands for a line of the test's
         QTest::addColumn<QByteArray>("output");
-        QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: quelmar-communicator [--port NAME]");
         QTest::newRow("-h") << QStringList{"-h"} << QByteArray("Usage: quelmar-communicator [--port NAME]");
         QTest::newRow("--version") << QStringList{"--version"} << QByteArray("quelmar-communicator " QUELMAR_VERSION_TEXT "\n");
         QTest::newRow("-v") << QStringList{"-v"} << QByteArray("quelmar-communicator " QUELMAR_VERSION_TEXT "\n");
