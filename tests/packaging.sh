@@ -186,7 +186,7 @@ check "the logger's man page is a compressed section 1 page" \
 check "the logger's man page describes every option of --help" \
     man_covers_help "$WORK/log-help.txt" "$U/share/man/man1/quelmar-log.1.gz" 5
 check "the service appends to ~/quelmar/INSTANCE.csv from its instance's port, the file's options split at blanks" \
-    grep -qx 'ExecStart=quelmar-log --port %I $QUELMAR_LOG_OPTIONS --append %h/quelmar/%i.csv' "$U/lib/systemd/user/quelmar-log@.service"
+    grep -qxF 'ExecStart=quelmar-log --port %I $QUELMAR_LOG_OPTIONS --append %h/quelmar/%i.csv' "$U/lib/systemd/user/quelmar-log@.service"
 check "the service takes more options from the user's environment file, if there is one" \
     grep -qx -e 'EnvironmentFile=-%E/quelmar/quelmar-log.env' "$U/lib/systemd/user/quelmar-log@.service"
 check "the service waits for the logger to say it is ready, and watches it" \

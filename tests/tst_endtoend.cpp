@@ -92,31 +92,38 @@ private slots:
 
     // The simulated meter's options as the window meets them: the readout
     // of every reply that got through (power, voltage, current, power
-    // factor, apparent power), logged, or "" when none did; or the
-    // simulator's exit code and why it refused to start.
+    // factor, apparent power), logged, or "" when none did, and the signal
+    // that then stops it; or the simulator's exit code and why it refused to start.
     void simulator_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("silent meter") << QStringList{"--drop", "1"} << "";
+        QTest::addColumn<int>("stop");
+        QTest::newRow("silent meter") << QStringList{"--drop", "1"} << "" << SIGHUP;
         // With this seed no read that starts at a reply passes the checksum.
-        QTest::newRow("garbage") << QStringList{"--garbage", "1", "--seed", "40", "--no-pacing"} << "";
-        QTest::newRow("bad checksums") << QStringList{"--corrupt", "1", "--no-pacing"} << "";
+        QTest::newRow("garbage") << QStringList{"--garbage", "1", "--seed", "40", "--no-pacing"} << "" << SIGTERM;
+        QTest::newRow("bad checksums") << QStringList{"--corrupt", "1", "--no-pacing"} << "" << SIGHUP;
+        // A meter at address 2 answers the address change, sent to every address, and no poll.
+        QTest::newRow("another address") << QStringList{"--address", "2", "--no-pacing"} << "120.000 W|230.00 V|0.580 A|0.900 Lag|133.333 VA" << SIGINT;
         // At 9600 baud a reply arrives after the poll's reads: the next poll reads it.
-        QTest::newRow("paced, in four pieces") << QStringList{"--split", "4"} << "120.000 W|230.00 V|0.580 A|0.900 Lag|133.333 VA";
+        QTest::newRow("paced, in four pieces") << QStringList{"--split", "4"} << "120.000 W|230.00 V|0.580 A|0.900 Lag|133.333 VA" << SIGHUP;
         QTest::newRow("volts, amps, factor, lead") << QStringList{"--volts", "120", "--amps", "2", "--pf", "0.5", "--lead", "--no-pacing"}
-                                                   << "120.000 W|120.00 V|2.000 A|0.500 Lead|240.000 VA";
-        QTest::newRow("watts") << QStringList{"--watts", "60", "--no-pacing"} << "60.000 W|230.00 V|0.290 A|0.900 Lag|66.667 VA";
-        QTest::newRow("a factor above 1") << QStringList{"--pf", "1.5"} << "2 quelmar-meter-sim: --pf must be a number from 0 to 1\n";
-        QTest::newRow("amps and watts") << QStringList{"--amps", "1", "--watts", "1"} << "2 quelmar-meter-sim: --amps and --watts exclude each other\n";
-        QTest::newRow("lead and lag") << QStringList{"--lead", "--lag"} << "2 quelmar-meter-sim: --lead and --lag exclude each other\n";
-        QTest::newRow("an unknown profile") << QStringList{"--profile", "oven"} << "2 quelmar-meter-sim: unknown profile 'oven'\n";
-        QTest::newRow("a file where the link goes") << QStringList{"--link", "FILE"} << "1 quelmar-meter-sim: FILE exists and is not a link\n";
+                                                   << "120.000 W|120.00 V|2.000 A|0.500 Lead|240.000 VA" << SIGHUP;
+        QTest::newRow("watts") << QStringList{"--watts", "60", "--no-pacing"} << "60.000 W|230.00 V|0.290 A|0.900 Lag|66.667 VA" << SIGHUP;
+        QTest::newRow("a factor above 1") << QStringList{"--pf", "1.5"} << "2 quelmar-meter-sim: --pf must be a number from 0 to 1\n" << 0;
+        QTest::newRow("address 255") << QStringList{"--address", "255"} << "2 quelmar-meter-sim: --address must be a whole number from 0 to 254\n" << 0;
+        QTest::newRow("amps and watts") << QStringList{"--amps", "1", "--watts", "1"} << "2 quelmar-meter-sim: --amps and --watts exclude each other\n" << 0;
+        QTest::newRow("lead and lag") << QStringList{"--lead", "--lag"} << "2 quelmar-meter-sim: --lead and --lag exclude each other\n" << 0;
+        QTest::newRow("an unknown profile") << QStringList{"--profile", "oven"} << "2 quelmar-meter-sim: unknown profile 'oven'\n" << 0;
+        QTest::newRow("an unknown option") << QStringList{"--colour"} << "2 quelmar-meter-sim: Unknown option 'colour'.\nTry --help.\n" << 0;
+        QTest::newRow("a link in no folder") << QStringList{"--link", "/nonexistent/meter"} << "1 quelmar-meter-sim: /nonexistent/meter: No such file or directory\n" << 0;
+        QTest::newRow("a file where the link goes") << QStringList{"--link", "FILE"} << "1 quelmar-meter-sim: FILE exists and is not a link\n" << 0;
     }
     void simulator()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, shown);
+        QFETCH(int, stop);
         ModalWatcher watcher;
         MeterSim sim;
         const QString file = dir.filePath("not-a-link");
@@ -143,14 +150,15 @@ private slots:
             QCOMPARE(got.join('|'), shown);
         }
         QCOMPARE(passes == 0, shown.isEmpty());
+        QCOMPARE(passes == 1, args.first() == "--address");
         QCOMPARE(textOf(*w, "TimeDisp").isEmpty(), shown.isEmpty());
         // A record for every second answered poll, whole, and no box.
         const Log after = readLog(logPath());
         QVERIFY(after.header && after.broken.isEmpty());
         QCOMPARE(after.records.size(), passes / 2);
         QCOMPARE(watcher.texts(), QStringList{});
-        // A hang-up of its terminal stops the simulator as SIGINT and SIGTERM do: exit code 0.
-        ::kill(sim.process().processId(), SIGHUP);
+        // SIGINT, SIGTERM and a hang-up of its terminal stop the simulator: exit code 0.
+        ::kill(sim.process().processId(), stop);
         QVERIFY(sim.process().waitForFinished(5000) && sim.process().exitStatus() == QProcess::NormalExit && sim.process().exitCode() == 0);
     }
 
@@ -441,7 +449,7 @@ private slots:
             log.start(QStringLiteral(LOGGER_EXE), {"--port", link, logPath()});
         }
         QTRY_VERIFY_WITH_TIMEOUT(first.process().state() == QProcess::NotRunning, 10000);
-        QVERIFY(!QFileInfo(link).isSymLink()); // the simulator took its link with it
+        QVERIFY(!QFileInfo(link).isSymLink() && first.process().exitCode() == 0); // it hung up, taking its link with it
         if (w)
             QTRY_VERIFY_WITH_TIMEOUT(!w->serialPort()->isOpen(), 5000);
         if (clear == "button") {
@@ -470,24 +478,28 @@ private slots:
     // The simulated fridge after a minute: 2 s at 480 W, 38 s at 120 W and
     // 20 s at 2 W are 5560 J. Cleared then, 61 s on it is a second into the
     // surge of its next 120 s cycle: 60 s at 2 W and 1 s at 480 W, 600 J.
+    // Each reply in four pieces, cut at a quarter of its bytes; after three
+    // frames it hangs up and answers no more.
     void simulatedFridge()
     {
         double clock = 1000;
         quelmar::sim::LoadConfig load;
         load.profile = quelmar::sim::Profile::Fridge;
         quelmar::sim::LoadModel model(load, [&] { return clock; });
-        quelmar::sim::Session session(1, model, {}, 7);
+        quelmar::sim::Session session(1, model, {0, 0, 0, 4}, 7);
+        session.setFrameLimit(3);
         const auto poll = [&] {
             QByteArray out;
             for (const QByteArrayList &reply : session.feed("<01S,;00E0\r"))
-                out += reply.join();
+                out += reply.join('|');
             return out;
         };
         clock += 60;
-        QCOMPARE(poll(), QByteArray(">01S,1,0,60,5560000,2000,230000000,9662,1,900000,2222;0A03\r"));
+        QCOMPARE(poll(), QByteArray(">01S,1,0,60,55|60000,2000,2300|00000,9662,1,90|0000,2222;0A03\r"));
         session.feed("<01E,;00D2\r");
         clock += 61;
-        QCOMPARE(poll(), QByteArray(">01S,2,0,61,600000,480000,230000000,2318841,1,900000,533333;0B35\r"));
+        QCOMPARE(poll(), QByteArray(">01S,2,0,61,6000|00,480000,230000|000,2318841,1,90|0000,533333;0B35\r"));
+        QCOMPARE(poll(), QByteArray());
     }
 };
 

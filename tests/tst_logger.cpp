@@ -42,8 +42,8 @@ QString summary(const quelmar::LoggerOptions &o)
         .arg(o.clear ? " clear" : "", o.append ? " append" : "")
         .arg(int(o.log.rotation))
         .arg(o.log.clock ? " clock" : "")
-        + (o.mqtt ? QStringLiteral(" mqtt=%1:%2 id=%3 every=%4 client=%5 topic=%6%7%8").arg(o.broker.host).arg(o.broker.port).arg(o.broker.id)
-                        .arg(o.broker.period).arg(o.broker.clientId, o.broker.base, o.broker.tls ? " tls" : "", o.broker.remove ? " remove" : "")
+        + (o.mqtt ? QStringLiteral(" mqtt=%1:%2 id=%3 every=%4 alive=%5 client=%6 topic=%7%8%9").arg(o.broker.host).arg(o.broker.port).arg(o.broker.id)
+                        .arg(o.broker.period).arg(o.broker.keepAlive).arg(o.broker.clientId, o.broker.base, o.broker.tls ? " tls" : "", o.broker.remove ? " remove" : "")
                   : QString())
         + (o.listenPort >= 0 ? QStringLiteral(" listen=%1 %2 cents=%3").arg(o.listenAddress).arg(o.listenPort).arg(o.cents) : QString());
 }
@@ -127,12 +127,12 @@ private slots:
         QTest::newRow("report, listen") << QStringList{"--report", "--listen", "1", "a"} << "error: --report does not take --listen";
         const QString mqtt = " port=ttyS3 period=1 ms=0 rotate=0 mqtt=hub:";
         const QString pair = "error: --mqtt-cert and --mqtt-key go together, with --mqtt-tls or --mqtt-cafile";
-        QTest::newRow("mqtt, no file") << QStringList{"--mqtt", "hub", "--mqtt-id", "m-1"} << mqtt + "1883 id=m-1 every=10 client=m-1 topic=quelmar";
-        QTest::newRow("mqtt over TLS") << QStringList{"--mqtt", "hub", "--mqtt-cafile", "{pem}", "--mqtt-id", "m", "--mqtt-period", "3600", "x"}
-                                       << "x" + mqtt + "8883 id=m every=3600 client=m topic=quelmar tls";
+        QTest::newRow("mqtt, no file") << QStringList{"--mqtt", "hub", "--mqtt-id", "m-1"} << mqtt + "1883 id=m-1 every=10 alive=30 client=m-1 topic=quelmar";
+        QTest::newRow("mqtt over TLS") << QStringList{"--mqtt", "hub", "--mqtt-cafile", "{pem}", "--mqtt-id", "m", "--mqtt-period", "3600", "--mqtt-keepalive", "3600", "x"}
+                                       << "x" + mqtt + "8883 id=m every=3600 alive=3600 client=m topic=quelmar tls";
         QTest::newRow("system store, own topic and client") << QStringList{"--mqtt", "hub", "--mqtt-tls", "--mqtt-topic", "home/m", "--mqtt-client-id", "hub#7",
                                                                            "--mqtt-id", QString(128, 'a'), "--mqtt-cert", "{pem}", "--mqtt-key", "{pem}"}
-                                                            << mqtt + "8883 id=" + QString(128, 'a') + " every=10 client=hub#7 topic=home/m tls";
+                                                            << mqtt + "8883 id=" + QString(128, 'a') + " every=10 alive=30 client=hub#7 topic=home/m tls";
         QTest::newRow("CA not PEM") << QStringList{"--mqtt", "hub", "--mqtt-cafile", "/dev/null"} << "error: --mqtt-cafile /dev/null is not a certificate in PEM form";
         QTest::newRow("key with a passphrase") << QStringList{"--mqtt", "hub", "--mqtt-tls", "--mqtt-cert", "{pem}", "--mqtt-key", "{locked}"}
                                                << "error: --mqtt-key {locked} needs a passphrase; give a key without one";
@@ -142,7 +142,7 @@ private slots:
         QTest::newRow("client id of 129") << QStringList{"--mqtt", "hub", "--mqtt-client-id", QString(129, 'a')}
                                           << "error: --mqtt-client-id takes 1 to 128 printable characters, no spaces";
         QTest::newRow("topic with #") << QStringList{"--mqtt", "hub", "--mqtt-topic", "a/#"} << "error: --mqtt-topic must be a topic without +, # or a leading or trailing /";
-        QTest::newRow("remove, IPv6") << QStringList{"--mqtt", "[::1]", "--mqtt-id", "m", "--mqtt-remove"} << QString(mqtt).replace("hub", "::1") + "1883 id=m every=10 client=m topic=quelmar remove";
+        QTest::newRow("remove, IPv6") << QStringList{"--mqtt", "[::1]", "--mqtt-id", "m", "--mqtt-remove"} << QString(mqtt).replace("hub", "::1") + "1883 id=m every=10 alive=30 client=m topic=quelmar remove";
         QTest::newRow("remove and log") << QStringList{"--mqtt", "hub", "--mqtt-remove", "x"}
                                         << "error: --mqtt-remove only removes the meter from the broker: give it no FILE and no logging options";
         for (const char *keepAlive : {"4", "3601"})

@@ -571,8 +571,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("args"); // LINE stands for a line of the test's
         QTest::addColumn<QByteArray>("output");
-        QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: quelmar-communicator [--port NAME]");
+        QTest::newRow("-h") << QStringList{"-h"} << QByteArray("Usage: quelmar-communicator [--port NAME]");
         QTest::newRow("--version") << QStringList{"--version"} << QByteArray("quelmar-communicator " QUELMAR_VERSION_TEXT "\n");
+        QTest::newRow("-v") << QStringList{"-v"} << QByteArray("quelmar-communicator " QUELMAR_VERSION_TEXT "\n");
         // With a port (and a platform of Qt's own options) the program runs: its first poll reaches that line.
         QTest::newRow("--port, -platform") << QStringList{"-platform", "offscreen", "--port", "LINE"} << QByteArray("<FFA,01;015A\r");
     }
