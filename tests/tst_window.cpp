@@ -397,6 +397,7 @@ private slots:
         quelmar::ChartTab tab(session);
         tab.show();
         tab.findChild<QComboBox *>("chartSpan")->setCurrentIndex(span);
+        QCOMPARE(tab.findChild<QComboBox *>("chartSpan")->currentText(), QTest::currentDataTag());
         QTEST(tab.findChild<QLabel *>("chartStats")->text(), "stats");
         Values marks;
         for (const QPointF &p : qobject_cast<QScatterSeries *>(tab.findChild<QChartView *>()->chart()->series()[1])->points())
