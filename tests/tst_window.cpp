@@ -530,7 +530,7 @@ private slots:
         watcher.setAnswer(replace ? QMessageBox::Yes : QMessageBox::Cancel);
         watcher.setFileAnswer(QFileInfo(name).fileName());
         if (QFileInfo(name).suffix().isEmpty())
-            fit->setSaveFileName();
+            fit->findChild<QPushButton *>("browseButton")->click();
         auto *start = fit->findChild<QWidget *>("startButton");
         fit->startlogging();
         QCOMPARE(watcher.texts().join(';'), box.replace("%1", dir.path()).replace("%2", QString::number(QCoreApplication::applicationPid())));
