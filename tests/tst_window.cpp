@@ -520,7 +520,7 @@ private slots:
         QFETCH(QString, box);
         QFETCH(QByteArray, after);
         QTemporaryDir dir;
-        QVERIFY(qputenv("HOME", dir.path().toLocal8Bit()) && QDir(dir.path()).mkdir("Documents"));
+        QVERIFY(qputenv("HOME", dir.path().toLocal8Bit()) && QDir(dir.path()).mkdir("Documents")); // the row's own Documents
         QFile log(dir.filePath(name));
         QVERIFY(before.isNull() || (log.open(QIODevice::WriteOnly) && log.write(before) && log.flush()));
         QLockFile lock(log.fileName() + ".lock");
