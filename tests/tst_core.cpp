@@ -211,7 +211,7 @@ private slots:
         QTest::addColumn<QString>("total");
         QTest::addColumn<QString>("current");
         QTest::addColumn<QString>("sum");
-        QTest::newRow("second appliance") << "$1577.88000" << "$1577.88000" << "$3155.76001";
+        QTest::newRow("typed amount, then an appliance") << "1577.88" << "$1577.88000" << "$3155.76001";
         QTest::newRow("typed text") << "lots" << "$0.18000" << "$0.18000";
         QTest::newRow("infinite total") << "$inf" << "$30.24000" << "$30.24000";
     }

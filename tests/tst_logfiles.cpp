@@ -152,7 +152,11 @@ private slots:
         watcher.setFileAnswer(at + "/chart");
         tab.findChild<QPushButton *>("chartSaveImage")->click();
         QCOMPARE(QImage(at + "/chart.png", "PNG").size(), tab.findChild<QChartView *>()->size());
+        // One day with the clock column offers its bar but shows the readings; a log without the column offers no days.
+        QVERIFY(tab.openLogs({"d-24.csv"}));
+        QCOMPARE(source->text() + '|' + tab.findChild<QComboBox *>("chartSeries")->itemText(5), "d-24.csv: 1 readings, 0 rows skipped|Energy per day");
         QVERIFY(writeFile("plain.csv", kHeader + "\n" + kRow + "\n02:00:00,2.000,1,230,0.5,0.9,lag,1\n") && tab.openLogs({"plain.csv"}));
+        QCOMPARE(tab.findChild<QComboBox *>("chartSeries")->count(), 5);
         QVERIFY2(QRegularExpression("^0[0-2]:[0-5]\\d:00( 0[0-2]:[0-5]\\d:00)*$").match(ticks()).hasMatch(), qPrintable(ticks()));
     }
 
