@@ -80,10 +80,15 @@ bool parseBroker(const QString &text, QString *host, int *port)
     return true;
 }
 
-bool isPublished(qint64 index, int period, int recordPeriod)
+int recordsPerState(int period, int recordPeriod)
 {
     const int each = std::max(recordPeriod, 1);
-    return index % std::max((period + each - 1) / each, 1) == 0;
+    return std::max((period + each - 1) / each, 1);
+}
+
+bool isPublished(qint64 index, int period, int recordPeriod)
+{
+    return index % recordsPerState(period, recordPeriod) == 0;
 }
 
 bool isValidPrefix(const QString &prefix)

@@ -55,6 +55,8 @@ bool parseBroker(const QString &text, QString *host, int *port);
 // states: the first, then the first of every period, a period that is not
 // a multiple of the records' rounded up to one.
 bool isPublished(qint64 index, int period, int recordPeriod);
+// How many records apart those states are.
+int recordsPerState(int period, int recordPeriod);
 
 // A topic prefix of --mqtt-topic and --discovery-prefix: not empty, no
 // wildcard, no "/" at either end.

@@ -456,10 +456,7 @@ void MqttPublisher::follow(MeterSession &session)
 
 int MqttPublisher::interval() const
 {
-    // Whole records: a period that is not a multiple of the records' is
-    // rounded up to one.
-    const int each = std::max(m_config.recordPeriod, 1);
-    return std::max((m_config.period + each - 1) / each, 1) * each;
+    return mqtt::recordsPerState(m_config.period, m_config.recordPeriod) * std::max(m_config.recordPeriod, 1);
 }
 
 void MqttPublisher::record(const Record &r)
